@@ -1,0 +1,156 @@
+#include "app/command_line.h"
+
+#include <getopt.h>
+
+#include <climits>
+#include <ostream>
+
+#include "common/text_helpers.h"
+
+namespace reqwatch {
+
+namespace {
+
+constexpr int helpOption = 256;
+
+constexpr option longOptions[] = {
+    {"host", required_argument, nullptr, 'h'},
+    {"port", required_argument, nullptr, 'p'},
+    {"hosts", required_argument, nullptr, 'H'},
+    {"users", required_argument, nullptr, 'u'},
+    {"pass", required_argument, nullptr, 'P'},
+    {"help", no_argument, nullptr, helpOption},
+    {"brief", no_argument, nullptr, 'b'},
+    {"full", no_argument, nullptr, 'f'},
+    {"zero", no_argument, nullptr, 'z'},
+    {"detail", no_argument, nullptr, 'd'},
+    {"once", no_argument, nullptr, 'o'},
+    {"refreshinterval", required_argument, nullptr, 'r'},
+    {nullptr, 0, nullptr, 0},
+};
+
+constexpr const char* shortOptions =
+    "u:H:h:p:P:dzbfc"
+    "r:o"
+    "nS";
+
+}  // namespace
+
+void printUsage(const std::string& invokedAs, std::ostream& out) {
+    out << programName << " (shows active connections for squid)\n"
+        << "version " << programVersion << "\n"
+        << "\n"
+        << "Usage:" << "\n"
+        << invokedAs
+        << " [--help] [--host host] [--port port] [--pass password] [--hosts host1,host...]"
+           " [--users user1,user2] [--brief] [--detail] [--full] [--zero] [-c]"
+        << " [--once] [-r seconds]"
+        << " [-n] [-S]"
+        << "\n\t--help                       - show this help;"
+        << "\n\t--host   (-h) host           - address of Squid server. Default - '127.0.0.1';"
+        << "\n\t--port   (-p) port           - port of Squid server. Default - '3128';"
+        << "\n\t--pass   (-P) password       - manager password;"
+        << "\n\t--hosts  (-H) host1,host2... - comma-separated list of clients (by ip[/mask]) to "
+           "show;"
+        << "\n\t--users  (-u) user1,user2... - comma-separated list of clients (by login) to show;"
+        << "\n\t--brief  (-b)                - display brief per-connection information, omits "
+           "URLs;"
+        << "\n\t--detail (-d)                - display detailed information (size, username and "
+           "average speed) for each URL in each connection;"
+        << "\n\t--full   (-f)                - display full details (size, username, average "
+           "speed, delay pool and elapsed time) for each URL in each connection;"
+        << "\n\t--zero   (-z)                - display zero values instead of silently omitting "
+           "them;"
+        << "\n\t-c                           - do not compact the display of multiple occurrences "
+           "of the same URL in a single connection;"
+        << "\n\t--once   (-o)                - disable interactive mode, just print statistics "
+           "once to stdout;"
+        << "\n\t--refreshinterval (-r) sec   - set the refresh-interval for interactive mode;"
+        << "\n\t-n                           - do not do hostname lookups;"
+        << "\n\t-S                           - do not strip domain part of hostname."
+        << "\n";
+    out.flush();
+}
+
+std::optional<int> parseCommandLine(int argc, char** argv, Options& options, std::ostream& out,
+                                    std::ostream& err) {
+    const std::string invokedAs = argc > 0 && argv[0] != nullptr ? argv[0] : programName;
+    optind = 0;  // a full restart of getopt's scan, also when called again
+    for (;;) {
+        const int option = getopt_long(argc, argv, shortOptions, longOptions, nullptr);
+        if (option == -1) {
+            return std::nullopt;
+        }
+        switch (option) {
+            case 'h':
+                options.host = optarg;
+                break;
+            case 'P':
+                options.pass = optarg;
+                break;
+            case 'p':
+                try {
+                    options.port = static_cast<std::int32_t>(parseInteger(optarg));
+                } catch (const std::string& message) {
+                    err << "Unknown port - " << message << "\n";
+                    return 1;
+                }
+                break;
+            case 'H':
+                options.hosts = splitString(optarg, ",");
+                break;
+            case 'u': {
+                std::string users = optarg;
+                toLowerCase(users);
+                options.users = splitString(users, ",");
+                break;
+            }
+            case 'b':
+                options.brief = true;
+                break;
+            case 'd':
+                options.detail = true;
+                break;
+            case 'f':
+                options.detail = true;
+                options.full = true;
+                break;
+            case 'z':
+                options.zero = true;
+                break;
+            case 'o':
+                options.interactive = false;
+                break;
+            case 'c':
+                options.compactSameUrls = false;
+                break;
+            case 'n':
+                options.hostnameLookups = false;
+                break;
+            case 'S':
+                options.stripDomain = false;
+                break;
+            case 'r': {
+                std::int64_t interval = 0;
+                try {
+                    interval = parseInteger(optarg);
+                } catch (const std::string& message) {
+                    err << "Wrong number - " << message << "\n";
+                    return 1;
+                }
+                if (interval < 1 || interval > INT32_MAX) {
+                    err << "Refresh interval should be greater than 0, using default - "
+                        << options.refreshInterval << "\n";
+                } else {
+                    options.refreshInterval = static_cast<std::int32_t>(interval);
+                }
+                break;
+            }
+            default:  // --help, an unknown option or a missing value
+                printUsage(invokedAs, out);
+                return 0;
+        }
+    }
+}
+
+}  // namespace reqwatch

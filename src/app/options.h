@@ -1,0 +1,57 @@
+// The one configuration record of a run: command-line settings, the display
+// state of the interactive screen, and the host name resolver.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/text_helpers.h"
+#include "resolver/host_resolver.h"
+
+namespace reqwatch {
+
+enum SpeedMode : std::int32_t { BothSpeeds = 0, AverageOnly = 1, CurrentOnly = 2 };
+
+enum SortOrder : std::int32_t { BySize = 0, ByCurrentSpeed = 1, ByAverageSpeed = 2, ByMaxTime = 3 };
+
+enum HostsMode : std::int32_t { NameAndIp = 0, NameOnly = 1, IpOnly = 2 };
+
+inline constexpr const char* programName = "reqwatch";
+inline constexpr const char* programVersion = "2015-02-08";
+
+class Options {
+public:
+    Options() = default;
+    Options(const Options&) = delete;
+    Options& operator=(const Options&) = delete;
+
+    // Copies every setting except the filter lists, `refreshing`,
+    // `messageVisible` and the resolver.
+    void copySettings(const Options& other);
+
+    std::string host = "127.0.0.1";
+    std::int32_t port = 3128;
+    std::string pass;
+    StringList hosts;
+    StringList users;
+    bool brief = false;
+    bool full = false;
+    bool zero = false;
+    bool detail = false;
+    bool interactive = true;
+    bool compactLongUrls = true;
+    bool compactSameUrls = true;
+    bool promptActive = false;
+    bool refreshing = true;
+    std::int32_t refreshInterval = 2;
+    bool helpShown = false;
+    bool messageVisible = false;
+    SpeedMode speedMode = BothSpeeds;
+    SortOrder sortOrder = BySize;
+    HostResolver resolver;
+    bool hostnameLookups = true;
+    bool stripDomain = true;
+    HostsMode hostsMode = NameAndIp;
+};
+
+}  // namespace reqwatch

@@ -1,0 +1,7 @@
+#include "screen/interactive_run.h"
+
+namespace reqwatch {
+
+int runInteractive(Options& /*options*/) { return 0; }
+
+}  // namespace reqwatch
