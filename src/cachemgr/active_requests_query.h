@@ -1,0 +1,26 @@
+// The one entry into the statistics: ask the proxy's cache manager for its
+// active_requests page and turn it into a completed sample.
+#pragma once
+
+#include <string>
+
+#include "app/options.h"
+#include "cachemgr/exceptions.h"
+#include "cachemgr/fetch_settings.h"
+#include "cachemgr/records.h"
+
+namespace reqwatch {
+
+class CancelSignal;
+
+// Rewrites `state` and returns a copy of its new `current` list. Every failure
+// is a sqstatException whose message is meant for the user. With a cancel
+// signal, a raised signal ends any wait of the fetch with FetchCancelled.
+ConnectionList fetchActiveRequests(SampleState& state, const FetchSettings& settings,
+                                   const CancelSignal* cancel = nullptr);
+ConnectionList fetchActiveRequests(SampleState& state, Options& options);
+
+// Throws the "format changed" sqstatException for a page line.
+[[noreturn]] void reportFormatChanged(const std::string& server, const std::string& line);
+
+}  // namespace reqwatch

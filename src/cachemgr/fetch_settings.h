@@ -1,0 +1,25 @@
+// The settings one fetch works on: a copy taken when the fetch starts, so that
+// the keyboard may change the live options meanwhile.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/options.h"
+
+namespace reqwatch {
+
+struct FetchSettings {
+    std::string host;
+    std::int32_t port = 3128;
+    std::string pass;
+    bool hostnameLookups = true;
+    HostResolver* resolver = nullptr;  // asked for client names when lookups are on
+
+    static FetchSettings from(Options& options) {
+        return {options.host, options.port, options.pass, options.hostnameLookups,
+                &options.resolver};
+    }
+};
+
+}  // namespace reqwatch

@@ -1,0 +1,18 @@
+// The byte rules of a reply line: a newline ends it; bytes from 0x1f to 0x7f
+// are kept; control characters (carriage return and tab among them) and bytes
+// from 0x80 up are dropped; at most maxLineLength bytes are kept.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace reqwatch {
+
+inline constexpr std::size_t maxLineLength = 1 << 20;
+
+// Appends the kept bytes of [begin, end) up to the first newline to `line`.
+// Returns the position just after that newline, or nullptr when the range
+// holds none (the line goes on in the next block).
+const char* takeLineBytes(std::string& line, const char* begin, const char* end);
+
+}  // namespace reqwatch

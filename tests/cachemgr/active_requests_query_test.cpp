@@ -1,0 +1,177 @@
+#include "cachemgr/active_requests_query.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "cachemgr/base64.h"
+#include "support/fake_cache_manager.h"
+
+namespace reqwatch {
+namespace {
+
+using ::testing::HasSubstr;
+using testsupport::cacheManagerReply;
+using testsupport::FakeCacheManager;
+using testsupport::FakeReply;
+
+const std::string onePage =
+    "Connection: 0x1\n\tremote: 10.0.0.1:5000\nuri http://origin/file\n"
+    "out.offset 4096, out.size 4096\nstart 1.0 (2.5 seconds ago)\nusername -\ndelay_pool 1\n";
+
+FetchSettings settingsFor(const FakeCacheManager& server, const std::string& pass = "") {
+    return {"127.0.0.1", server.port(), pass, false, nullptr};
+}
+
+// The fetch's failure, or an empty text when it succeeded.
+sqstatException fetchFailure(SampleState& state, const FetchSettings& settings) {
+    try {
+        fetchActiveRequests(state, settings);
+    } catch (const sqstatException& error) {
+        return error;
+    }
+    return sqstatException("", sqstatException::Kind{});
+}
+
+TEST(Base64, EncodesWithPadding) {
+    EXPECT_EQ(base64Encode(""), "");
+    EXPECT_EQ(base64Encode("f"), "Zg==");
+    EXPECT_EQ(base64Encode("fo"), "Zm8=");
+    EXPECT_EQ(base64Encode("foo"), "Zm9v");
+    EXPECT_EQ(base64Encode("foobar"), "Zm9vYmFy");
+    EXPECT_EQ(base64Encode("admin:secret"), "YWRtaW46c2VjcmV0");
+    EXPECT_EQ(base64Encode("\xff\xfe\x80"), "//6A");
+}
+
+TEST(ActiveRequestsQuery, SendsTheRequestWithAnOptionalAuthorizationLine) {
+    FakeCacheManager server;
+    server.setReply({cacheManagerReply(onePage)});
+    SampleState state;
+    fetchActiveRequests(state, settingsFor(server));
+    fetchActiveRequests(state, settingsFor(server, "secret"));
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0], "GET cache_object://localhost/active_requests HTTP/1.0\n\r\n");
+    EXPECT_EQ(requests[1],
+              "GET cache_object://localhost/active_requests HTTP/1.0\n"
+              "Authorization: Basic YWRtaW46c2VjcmV0\n\r\n");
+}
+
+TEST(ActiveRequestsQuery, ReturnsTheCompletedSample) {
+    FakeCacheManager server;
+    server.setReply({cacheManagerReply(onePage)});
+    SampleState state;
+    const ConnectionList connections = fetchActiveRequests(state, settingsFor(server));
+    ASSERT_EQ(connections.size(), 1u);
+    EXPECT_EQ(connections[0].peer, "10.0.0.1");
+    EXPECT_EQ(connections[0].urls[0].averageSpeed, 2048);
+    EXPECT_EQ(connections[0].urls[0].delayPool, 1);
+    EXPECT_EQ(state.requestCount, 1);
+    EXPECT_EQ(state.server, "squid/5.7");
+    EXPECT_NE(state.sampleTime, 0);
+    EXPECT_EQ(state.previous.size(), 1u);
+}
+
+TEST(ActiveRequestsQuery, AcceptsOnlyTheTwoOkStatusLines) {
+    struct Case {
+        std::string statusLine;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"HTTP/1.0 200 OK", true},
+        {"HTTP/1.1 200 OK", true},
+        {"HTTP/1.1 200 OK\r", true},
+        {"HTTP/1.1 200 OK ", false},
+        {"HTTP/1.1 401 Unauthorized", false},
+        {"HTTP/1.1 404 Not Found", false},
+        {"SSH-2.0-OpenSSH_9.2", false},
+    };
+    for (const auto& item : cases) {
+        FakeCacheManager server;
+        server.setReply({item.statusLine + "\nConnection: close\n\n" + onePage});
+        SampleState state;
+        const auto failure = fetchFailure(state, settingsFor(server));
+        if (item.accepted) {
+            EXPECT_STREQ(failure.what(), "") << item.statusLine;
+            continue;
+        }
+        EXPECT_EQ(failure.kind, sqstatException::AccessDenied);
+        std::string shown = item.statusLine;
+        EXPECT_EQ(std::string(failure.what()), "Access to squid statistic denied: " + shown);
+    }
+}
+
+TEST(ActiveRequestsQuery, FailuresKeepTheLastGoodSampleAsReference) {
+    FakeCacheManager server;
+    server.setReply({cacheManagerReply(onePage)});
+    SampleState state;
+    fetchActiveRequests(state, settingsFor(server));
+    const std::time_t goodTime = state.sampleTime;
+
+    FakeReply cut;
+    cut.bytes = cacheManagerReply(onePage);
+    cut.cutAfter = cut.bytes.size() - 20;
+    FakeReply reset = cut;
+    reset.reset = true;
+    struct Case {
+        FakeReply reply;
+        std::int32_t kind;
+        std::string message;
+    };
+    const std::string endpoint = "127.0.0.1:" + std::to_string(server.port());
+    const Case cases[] = {
+        {{}, sqstatException::TransportFailed, "Empty reply from " + endpoint},
+        {reset, sqstatException::TransportFailed, "Connection reset by peer"},
+        {{"HTTP/1.1 403 Forbidden\r\n\r\n"}, sqstatException::AccessDenied,
+         "Access to squid statistic denied: HTTP/1.1 403 Forbidden"},
+        {{cacheManagerReply("uri a b\n")}, sqstatException::FormatChanged,
+         "Warning!!! Please send bug report. active_requests format changed - 'uri a b'. "
+         "squid/5.7. reqwatch-2015-02-08"},
+    };
+    for (const auto& item : cases) {
+        server.setReply(item.reply);
+        const auto failure = fetchFailure(state, settingsFor(server));
+        EXPECT_EQ(failure.kind, item.kind) << item.message;
+        EXPECT_EQ(std::string(failure.what()), item.message);
+        EXPECT_EQ(state.requestCount, 0);
+        EXPECT_EQ(state.sampleTime, goodTime);
+        ASSERT_EQ(state.previous.size(), 1u);
+        EXPECT_EQ(state.previous[0].peer, "10.0.0.1");
+    }
+    // A reply cut off mid-line loses only that line: the fetch succeeds.
+    server.setReply(cut);
+    EXPECT_STREQ(fetchFailure(state, settingsFor(server)).what(), "");
+}
+
+TEST(ActiveRequestsQuery, AnUnreachableProxyNamesHostAndPort) {
+    int closedPort;
+    {
+        FakeCacheManager server;
+        closedPort = server.port();
+    }
+    SampleState state;
+    state.current.resize(2);
+    const auto failure = fetchFailure(state, {"127.0.0.1", closedPort, "", false, nullptr});
+    EXPECT_EQ(failure.kind, sqstatException::ConnectFailed);
+    EXPECT_EQ(std::string(failure.what()),
+              "Connection refused while connecting to 127.0.0.1:" + std::to_string(closedPort));
+    EXPECT_EQ(state.current.size(), 2u);  // untouched when connecting failed
+}
+
+TEST(ActiveRequestsQuery, ASecondSampleHasCurrentSpeeds) {
+    FakeCacheManager server;
+    const std::string grown = std::string(onePage).replace(onePage.find("4096, out.size 4096"),
+                                                           19, "9096, out.size 9096");
+    server.setReplies({{cacheManagerReply(onePage)}, {cacheManagerReply(grown)}});
+    SampleState state;
+    fetchActiveRequests(state, settingsFor(server));
+    const auto second = fetchActiveRequests(state, settingsFor(server));
+    ASSERT_EQ(second.size(), 1u);
+    const UrlEntry& request = second[0].urls[0];
+    EXPECT_EQ(request.previousSize, 4096);
+    EXPECT_GT(request.currentSpeed, 0);
+    EXPECT_LE(request.currentSpeed, 5000);
+    EXPECT_EQ(state.totalCurrentSpeed, request.currentSpeed);
+}
+
+}  // namespace
+}  // namespace reqwatch

@@ -1,0 +1,214 @@
+#include "support/fake_cache_manager.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testsupport {
+
+namespace {
+
+int listenOn(int port) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener < 0) {
+        throw std::runtime_error("socket failed");
+    }
+    const int on = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 64) != 0) {
+        const std::string error = std::strerror(errno);
+        close(listener);
+        throw std::runtime_error("cannot listen on port " + std::to_string(port) + ": " + error);
+    }
+    return listener;
+}
+
+int boundPort(int listener) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+}  // namespace
+
+FakeCacheManager::FakeCacheManager(int port) {
+    if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    listener_ = listenOn(port);
+    port_ = boundPort(listener_);
+    acceptor_ = std::thread(&FakeCacheManager::acceptLoop, this);
+}
+
+FakeCacheManager::~FakeCacheManager() {
+    stopping_ = true;
+    const char byte = 1;
+    (void)!write(wakePipe_[1], &byte, 1);
+    acceptor_.join();
+    std::vector<std::thread> handlers;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        handlers.swap(handlers_);
+    }
+    for (auto& handler : handlers) {
+        handler.join();
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    if (listener_ >= 0) {
+        close(listener_);
+    }
+    close(wakePipe_[0]);
+    close(wakePipe_[1]);
+}
+
+void FakeCacheManager::setReplies(std::vector<FakeReply> replies) {
+    std::lock_guard<std::mutex> guard(lock_);
+    replies_ = std::move(replies);
+}
+
+std::vector<std::string> FakeCacheManager::requests() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return requests_;
+}
+
+std::size_t FakeCacheManager::connectionCount() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return requests_.size();
+}
+
+void FakeCacheManager::stopListening() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (listener_ >= 0) {
+        shutdown(listener_, SHUT_RDWR);
+        close(listener_);
+        listener_ = -1;
+    }
+}
+
+void FakeCacheManager::startListening() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (listener_ < 0) {
+        listener_ = listenOn(port_);
+    }
+}
+
+void FakeCacheManager::acceptLoop() {
+    while (!stopping_) {
+        int listener;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            listener = listener_;
+        }
+        pollfd descriptors[2] = {{listener, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        // A short timeout notices a listener replaced by stopListening.
+        if (poll(descriptors, 2, 20) <= 0 || descriptors[1].revents != 0 || listener < 0) {
+            continue;
+        }
+        std::lock_guard<std::mutex> guard(lock_);
+        if (listener_ != listener) {
+            continue;
+        }
+        const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) {
+            continue;
+        }
+        const std::size_t index = requests_.size();
+        requests_.emplace_back();
+        FakeReply reply;
+        if (!replies_.empty()) {
+            reply = replies_[index < replies_.size() ? index : replies_.size() - 1];
+        }
+        handlers_.emplace_back(&FakeCacheManager::serve, this, client, reply, index);
+    }
+}
+
+void FakeCacheManager::serve(int socket, const FakeReply& reply, std::size_t index) {
+    const auto wait = [this, socket](short events, int milliseconds) {
+        pollfd descriptors[2] = {{socket, events, 0}, {wakePipe_[0], POLLIN, 0}};
+        const int ready = poll(descriptors, 2, milliseconds);
+        return ready > 0 && descriptors[1].revents == 0 && !stopping_;
+    };
+    const auto pause = [this](int milliseconds) {
+        pollfd wake = {wakePipe_[0], POLLIN, 0};
+        poll(&wake, 1, milliseconds);
+    };
+    // The request ends with "\r\n"; the first lines end in a bare line feed.
+    std::string received;
+    while (!reply.skipRequest && !stopping_) {
+        if (received.size() >= 2 && received.compare(received.size() - 2, 2, "\r\n") == 0) {
+            break;
+        }
+        if (!wait(POLLIN, 2000)) {
+            break;
+        }
+        char buffer[4096];
+        const ssize_t count = recv(socket, buffer, sizeof buffer, 0);
+        if (count <= 0) {
+            break;
+        }
+        received.append(buffer, static_cast<size_t>(count));
+        std::lock_guard<std::mutex> guard(lock_);
+        requests_[index] = received;
+    }
+    const std::size_t total = std::min(reply.bytes.size(), reply.cutAfter);
+    std::size_t sent = 0;
+    while (sent < total && !stopping_) {
+        std::size_t piece = reply.chunkSize == 0 ? total - sent : reply.chunkSize;
+        piece = std::min(piece, total - sent);
+        if (!wait(POLLOUT, 5000)) {
+            break;
+        }
+        const ssize_t count = send(socket, reply.bytes.data() + sent, piece, MSG_NOSIGNAL);
+        if (count <= 0) {
+            break;
+        }
+        sent += static_cast<std::size_t>(count);
+        if (reply.chunkDelay.count() > 0 && sent < total) {
+            pause(static_cast<int>(reply.chunkDelay.count()));
+        }
+    }
+    if (reply.hang) {
+        while (!stopping_) {
+            pause(50);
+        }
+    }
+    if (reply.reset) {
+        linger option{1, 0};
+        setsockopt(socket, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+    }
+    close(socket);
+}
+
+std::string cacheManagerReply(const std::string& page, const std::string& statusLine) {
+    return statusLine +
+           "\r\nServer: squid/5.7\r\nMime-Version: 1.0\r\nContent-Type: text/plain\r\n"
+           "Connection: close\r\n\r\n" +
+           page;
+}
+
+std::string readFixture(const std::string& name) {
+    std::ifstream file(std::string(REQWATCH_FIXTURES) + "/" + name, std::ios::binary);
+    if (!file) {
+        throw std::runtime_error("missing fixture " + name);
+    }
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+}  // namespace testsupport
