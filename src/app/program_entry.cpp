@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "app/options.h"
+#include "report/once_run.h"
 #include "screen/interactive_run.h"
 
 namespace reqwatch {
@@ -16,7 +17,7 @@ int runProgram(int argc, char** argv) {
     if (options.interactive) {
         return runInteractive(options);
     }
-    return 0;  // the once-only run comes with the fetch
+    return runOnce(options, std::cout, std::cerr);
 }
 
 }  // namespace reqwatch

@@ -194,5 +194,14 @@ TEST(CommandLineProgram, BadNumbersEndWithStatusOne) {
     }
 }
 
+TEST(CommandLineProgram, RefreshWarningGoesOnAndTheRunStillHappens) {
+    // -r 0 only warns; the once-only run then fails to reach a closed port.
+    const auto result = runReqwatch({"-r", "5", "-r", "0", "--once", "-h", "127.0.0.1", "-p", "1"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.err, HasSubstr("Refresh interval should be greater than 0, using default - "
+                                      "5\n"));
+    EXPECT_THAT(result.err, HasSubstr(" while connecting to 127.0.0.1:1\n"));
+}
+
 }  // namespace
 }  // namespace reqwatch

@@ -1,0 +1,58 @@
+#include "report/once_run.h"
+
+#include <ostream>
+
+#include "cachemgr/active_requests_query.h"
+#include "report/report_lines.h"
+#include "select/client_filters.h"
+#include "select/url_compaction.h"
+
+namespace reqwatch {
+
+std::string onceReport(const Options& options, ConnectionList& connections) {
+    if (options.compactSameUrls) {
+        compactUrls(connections);
+    }
+    std::string report;
+    for (const auto& connection : connections) {
+        if (!options.hosts.empty() && !hostsMatch(options.hosts, connection)) {
+            continue;
+        }
+        if (!options.users.empty() && !usersMatch(options.users, connection)) {
+            continue;
+        }
+        report += connectionLine(options, connection);
+        report += '\n';
+        if (!options.brief) {
+            for (const auto& url : connection.urls) {
+                report += urlLine(options, connection, url);
+                report += '\n';
+            }
+            report += '\n';
+        }
+    }
+    return report;
+}
+
+int runOnce(Options& options, std::ostream& out, std::ostream& err) {
+    SampleState state;
+    options.resolver.mode = Sync;
+    options.speedMode = AverageOnly;
+    ConnectionList connections;
+    try {
+        connections = fetchActiveRequests(state, options);
+    } catch (const sqstatException& error) {
+        err << error.what() << "\n";
+        err.flush();
+        return 1;
+    }
+    out << headerLine(options, state.requestCount, static_cast<std::int64_t>(connections.size()),
+                      state.totalAverageSpeed)
+        << "\n";
+    out.flush();
+    out << onceReport(options, connections) << "\n";
+    out.flush();
+    return 0;
+}
+
+}  // namespace reqwatch

@@ -1,0 +1,192 @@
+// The once-only run through the real executable.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "support/fake_cache_manager.h"
+#include "support/isolated_run.h"
+#include "support/process.h"
+
+namespace reqwatch {
+namespace {
+
+using ::testing::HasSubstr;
+using testsupport::cacheManagerReply;
+using testsupport::FakeCacheManager;
+using testsupport::IsolatedRun;
+using testsupport::runIsolated;
+using testsupport::runReqwatch;
+
+std::string requestBlock(const std::string& id, const std::string& client, const std::string& uri,
+                         const std::string& size, const std::string& elapsed,
+                         const std::string& user, const std::string& pool) {
+    return "Connection: " + id + "\n\tFD 12, read 140, wrote 0\n\tremote: " + client +
+           "\n\tlocal: 127.0.0.1:3128\n\tnrequests: 1\nuri " + uri +
+           "\nlogType TCP_MISS\nout.offset " + size + ", out.size " + size +
+           "\nreq_sz 140\nstart 1796896696.327132 (" + elapsed + " seconds ago)\nusername " +
+           user + "\ndelay_pool " + pool + "\n\n";
+}
+
+// A busy client with two downloads and a quiet one with one URL three times.
+const std::string examplePage =
+    requestBlock("0x10", "192.168.0.10:50000", "10.0.0.9:443", "5550097", "75.4", "Alice", "0") +
+    requestBlock("0x11", "192.168.0.11:50001", "10.0.0.5:443", "100", "0.2", "-", "2") +
+    requestBlock("0x12", "192.168.0.10:50002", "10.0.0.7:80", "800", "3.9", "alice", "0") +
+    requestBlock("0x13", "192.168.0.11:50003", "10.0.0.5:443", "100", "0.0", "-", "2") +
+    requestBlock("0x14", "192.168.0.11:50004", "10.0.0.5:443", "100", "0.9", "-", "2");
+
+const std::string exampleHosts = "127.0.0.1 localhost\n192.168.0.10 ws10.office.example.org\n";
+
+const std::string summary = "\nActive connections: 5, active hosts: 2, average speed: 72.5 KB/s\n\n";
+const std::string busyHost = "  Host: ws10 [192.168.0.10]; User: alice";
+
+class OnceRunExample : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!testsupport::isolationAvailable()) {
+            GTEST_SKIP() << "needs unshare and ip for a private network namespace";
+        }
+    }
+    testsupport::RunResult run(const std::vector<std::string>& arguments) {
+        IsolatedRun isolated;
+        isolated.hostsFile = exampleHosts;
+        isolated.replies = {cacheManagerReply(examplePage)};
+        return runIsolated(isolated, arguments);
+    }
+};
+
+TEST_F(OnceRunExample, PrintsTheReportByteForByte) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string output;
+    };
+    const Case cases[] = {
+        {{"--once"},
+         summary + busyHost +
+             " (size: 5MB 300KB, average speed: 72.5 KB/s)\n    10.0.0.9:443\n    10.0.0.7:80\n\n"
+             "  Host: 192.168.0.11\n    10.0.0.5:443 (count: 3)\n\n\n"},
+        {{"-o", "--brief"},
+         summary + busyHost +
+             " (sessions: 2, size: 5MB 300KB, average speed: 72.5 KB/s)\n"
+             "  Host: 192.168.0.11 (sessions: 1)\n\n"},
+        {{"-o", "--users", "ALICE"},
+         "\n" + busyHost +
+             " (size: 5MB 300KB, average speed: 72.5 KB/s)\n    10.0.0.9:443\n    10.0.0.7:80\n\n"
+             "\n"},
+        {{"-o", "-H", "192.168.0.0/24", "-u", "nobody"}, "\n\n"},
+        {{"-o", "-c"},
+         summary + busyHost +
+             " (size: 5MB 300KB, average speed: 72.5 KB/s)\n    10.0.0.9:443\n    10.0.0.7:80\n\n"
+             "  Host: 192.168.0.11\n    10.0.0.5:443\n    10.0.0.5:443\n    10.0.0.5:443\n\n\n"},
+        {{"-o", "-d"},
+         summary + busyHost +
+             " (size: 5MB 300KB, average speed: 72.5 KB/s)\n"
+             "    10.0.0.9:443 (size: 5MB 300KB, average speed: 72.3 KB/s)\n"
+             "    10.0.0.7:80 (average speed: 0.3 KB/s)\n\n"
+             "  Host: 192.168.0.11\n    10.0.0.5:443 (count: 3)\n\n\n"},
+        {{"-o", "-f"},
+         summary + busyHost +
+             " (sessions: 2, size: 5MB 300KB, average speed: 72.5 KB/s, max time: 1m 15s)\n"
+             "    10.0.0.9:443 (size: 5MB 300KB, time: 1m 15s, average speed: 72.3 KB/s)\n"
+             "    10.0.0.7:80 (time: 3s, average speed: 0.3 KB/s)\n\n"
+             "  Host: 192.168.0.11 (sessions: 1)\n    10.0.0.5:443 (count: 3, delay_pool: 2)\n\n\n"},
+        {{"-o", "-z"},
+         summary + busyHost +
+             " (size: 5MB 300KB, average speed: 72.5 KB/s)\n    10.0.0.9:443\n    10.0.0.7:80\n\n"
+             "  Host: 192.168.0.11 (size: 0KB, average speed: 0.0 KB/s)\n"
+             "    10.0.0.5:443 (count: 3)\n\n\n"},
+        {{"-o", "-S", "-b"},
+         summary +
+             "  Host: ws10.office.example.org [192.168.0.10]; User: alice (sessions: 2, size: "
+             "5MB 300KB, average speed: 72.5 KB/s)\n  Host: 192.168.0.11 (sessions: 1)\n\n"},
+        {{"-o", "-n", "-b"},
+         summary +
+             "  Host: 192.168.0.10; User: alice (sessions: 2, size: 5MB 300KB, average speed: "
+             "72.5 KB/s)\n  Host: 192.168.0.11 (sessions: 1)\n\n"},
+    };
+    for (const auto& item : cases) {
+        const auto result = run(item.arguments);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.out, item.output) << ::testing::PrintToString(item.arguments);
+    }
+}
+
+TEST(OnceRun, TheUserLocaleChangesNoNumber) {
+    FakeCacheManager server;
+    server.setReply({cacheManagerReply(examplePage)});
+    const std::vector<std::string> arguments{"-o", "-n", "-b", "-p",
+                                             std::to_string(server.port())};
+    const auto classic = runReqwatch(arguments);
+    const auto grouping = runReqwatch(arguments, {{"LC_ALL", "de_DE.UTF-8"}});
+    EXPECT_EQ(classic.status, 0);
+    EXPECT_THAT(classic.out, HasSubstr("average speed: 72.5 KB/s"));
+    EXPECT_EQ(grouping.out, classic.out);
+}
+
+TEST(OnceRun, ReadsTheRealProxyPage) {
+    FakeCacheManager server;
+    server.setReply({testsupport::readFixture("squid-5.7-active_requests.txt")});
+    const auto result =
+        runReqwatch({"--once", "-n", "-d", "-p", std::to_string(server.port())});
+    EXPECT_EQ(result.status, 0) << result.err;
+    // file2 and file3 have the same size, so their order is open.
+    const std::string head =
+        "\nActive connections: 8, active hosts: 1, average speed: 1.43 MB/s\n\n"
+        "  Host: 127.0.0.1 (size: 7MB 821KB, average speed: 1.43 MB/s)\n"
+        "    http://127.0.0.1:18080/file1.bin (count: 3, size: 3MB 717KB, "
+        "average speed: 210.5 KB/s)\n";
+    const std::string file2 =
+        "    http://127.0.0.1:18080/file2.bin (count: 2, size: 2MB 52KB, "
+        "average speed: 210.0 KB/s)\n";
+    const std::string file3 =
+        "    http://127.0.0.1:18080/file3.bin (count: 2, size: 2MB 52KB, "
+        "average speed: 210.0 KB/s)\n";
+    const std::string tail = "    cache_object://localhost/active_requests\n\n\n";
+    EXPECT_THAT(result.out,
+                ::testing::AnyOf(head + file2 + file3 + tail, head + file3 + file2 + tail));
+}
+
+TEST(OnceRun, FailuresGoToStandardErrorWithStatusOne) {
+    FakeCacheManager refusing;
+    refusing.setReply({"HTTP/1.1 401 Unauthorized\r\nServer: squid/5.7\r\n\r\n"});
+    const auto denied = runReqwatch({"-o", "-P", "wrong", "-p", std::to_string(refusing.port())});
+    EXPECT_EQ(denied.status, 1);
+    EXPECT_EQ(denied.out, "");
+    EXPECT_EQ(denied.err, "Access to squid statistic denied: HTTP/1.1 401 Unauthorized\n");
+
+    int closedPort;
+    {
+        FakeCacheManager closed;
+        closedPort = closed.port();
+    }
+    const auto unreachable = runReqwatch({"--once", "-p", std::to_string(closedPort)});
+    EXPECT_EQ(unreachable.status, 1);
+    EXPECT_EQ(unreachable.out, "");
+    EXPECT_EQ(unreachable.err, "Connection refused while connecting to 127.0.0.1:" +
+                                   std::to_string(closedPort) + "\n");
+}
+
+TEST(OnceRun, AProxyWithoutRequestsPrintsTheEmptyReport) {
+    FakeCacheManager server;
+    server.setReply({cacheManagerReply("")});
+    const auto result = runReqwatch({"-o", "-p", std::to_string(server.port())});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "\nActive connections: 0, active hosts: 0\n\n\n");
+}
+
+TEST(OnceRun, AnUnresolvableProxyNameIsAConnectFailure) {
+    if (!testsupport::isolationAvailable()) {
+        GTEST_SKIP() << "needs a private network namespace to keep the lookup local";
+    }
+    IsolatedRun isolated;
+    isolated.replies = {cacheManagerReply("")};
+    // The -h given here overrides the one the isolated run puts first.
+    const auto result = runIsolated(isolated, {"-o", "-h", "no-such-proxy.invalid"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_THAT(result.err, ::testing::MatchesRegex(
+                                ".+ while connecting to no-such-proxy\\.invalid:[0-9]+\n"));
+}
+
+}  // namespace
+}  // namespace reqwatch
