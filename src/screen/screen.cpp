@@ -1,0 +1,211 @@
+#include "screen/screen.h"
+
+#include <cctype>
+#include <mutex>
+
+#include "report/report_lines.h"
+#include "report/value_formatting.h"
+#include "screen/help_text.h"
+#include "select/client_filters.h"
+#include "select/sort_orders.h"
+#include "select/url_compaction.h"
+
+namespace reqwatch {
+
+namespace {
+
+const std::string programLabel = std::string(programName) + "-" + programVersion;
+
+int textLength(const std::string& text) {
+    return text.size() > static_cast<std::size_t>(INT32_MAX) ? INT32_MAX
+                                                             : static_cast<int>(text.size());
+}
+
+}  // namespace
+
+Screen::Screen(Options& liveOptions, DrawSurface& surface, Clock clock)
+    : options(liveOptions), surface_(surface), clock_(std::move(clock)) {
+    if (!clock_) {
+        clock_ = [] { return std::time(nullptr); };
+    }
+    options.messageVisible = false;
+    rowOptions.copySettings(options);
+}
+
+void Screen::startCurses() { surface_.start(); }
+
+void Screen::endCurses() { surface_.stop(); }
+
+void Screen::redraw() {
+    std::lock_guard<ErrorCheckingMutex> guard(lock);
+    expireStatus();
+    draw();
+}
+
+void Screen::setError(const std::string& text) {
+    std::lock_guard<ErrorCheckingMutex> guard(lock);
+    errorText = text;
+    expireStatus();
+    draw();
+}
+
+void Screen::clearError() { errorText.clear(); }
+
+void Screen::setStatus(const std::string& text) {
+    if (!errorText.empty()) {
+        return;
+    }
+    statusText = text;
+    statusTime = now();
+    options.messageVisible = true;
+}
+
+void Screen::setTotals(std::int64_t averageSpeed, std::int64_t currentSpeed) {
+    totalAverageSpeed = averageSpeed;
+    totalCurrentSpeed = currentSpeed;
+}
+
+void Screen::setRequestCount(std::int32_t count) { requestCount = count; }
+
+void Screen::setConnections(ConnectionList list) { connections = std::move(list); }
+
+void Screen::expireStatus() {
+    if (options.messageVisible && now() - statusTime > messageLifetime) {
+        options.messageVisible = false;
+    }
+}
+
+std::int32_t Screen::fitOneLine(std::string& text) {
+    return reqwatch::fitOneLine(text, surface_.columns(), rowOptions.compactLongUrls);
+}
+
+std::string Screen::helpText() const { return reqwatch::helpText(options); }
+
+void Screen::toggleSelected() {
+    StringList& list =
+        selectedRow.row.urlId.empty() ? toggledConnections : toggledUrls;
+    const std::string& key =
+        selectedRow.row.urlId.empty() ? selectedRow.connection.peer : selectedRow.row.urlId;
+    if (listContains(list, key)) {
+        removeFromList(list, key);
+    } else {
+        list.push_back(key);
+    }
+}
+
+void Screen::drawHeading(int row, const std::string& text, int lines) {
+    const int column = lines < 2 ? surface_.columns() / 2 - textLength(text) / 2 : 0;
+    if (column >= 0 && surface_.moveTo(row, column)) {
+        surface_.addText(text);
+    }
+}
+
+void Screen::drawTopLine() {
+    const int columns = surface_.columns();
+    if (options.messageVisible) {
+        const std::string text = " " + statusText + " ";
+        if (surface_.moveTo(0, 0)) {
+            surface_.addText(text);
+            surface_.reverseVideo(0, 0, textLength(text));
+        }
+    } else if (!errorText.empty()) {
+        errorText = replaceAll(errorText, "\n", " ");
+        const int column = columns / 2 - textLength(errorText) / 2;
+        if (column >= 0 && surface_.moveTo(0, column)) {
+            surface_.addText(errorText);
+            surface_.reverseVideo(0, column, textLength(errorText));
+        }
+    } else {
+        if (surface_.moveTo(0, 0)) {
+            surface_.addText("Connected to " + options.host + ":" + formatNumber(options.port));
+        }
+        const int column = columns - textLength(programLabel);
+        if (column >= 0 && surface_.moveTo(0, column)) {
+            surface_.addText(programLabel);
+        }
+    }
+}
+
+void Screen::drawTotals() {
+    std::string text = speedSummary(options.speedMode, totalAverageSpeed, totalCurrentSpeed);
+    if (!text.empty()) {
+        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    }
+    text += "\t\tActive hosts: " + formatNumber(static_cast<std::int64_t>(connections.size()));
+    text += "\t\tActive connections: " + formatNumber(requestCount) + "\t\t";
+    if (surface_.moveTo(surface_.lines() - 1, 0)) {
+        surface_.addText(text);
+    }
+}
+
+void Screen::draw() {
+    if (options.promptActive) {
+        return;  // a prompt owns the top line
+    }
+    surface_.eraseAll();
+    rowOptions.copySettings(options);
+    const int lines = surface_.lines();
+
+    int y = 3;
+    if (!options.hosts.empty()) {
+        std::string text = "Filtering by: " + joinStrings(options.hosts, ", ");
+        const int height = fitOneLine(text);
+        drawHeading(1, text, height);
+        y = height + 3;
+    }
+    if (!options.users.empty()) {
+        std::string text = "Filtering by users: " + joinStrings(options.users, ", ");
+        const int height = fitOneLine(text);
+        drawHeading(y - 2, text, height);
+        y += height;
+    }
+    if (!options.refreshing) {
+        const int column = surface_.columns() / 2 - 15;
+        if (column >= 0 && surface_.moveTo(y - 2, column)) {
+            surface_.addText("Statistics refreshing disabled");
+        }
+        y += 1;
+    }
+    const auto top = static_cast<std::uint32_t>(y);
+
+    ConnectionList shown = connections;
+    filterConnections(shown, options);
+    if (options.compactSameUrls) {
+        compactUrls(shown);
+    }
+    sortConnections(shown, options.sortOrder);
+    std::vector<DisplayRow> rows = buildRowTexts(
+        shown, top, {options, toggledConnections, toggledUrls, surface_.columns()}, rowOptions);
+    Selection selection{cursor, lastMove, std::move(searchText)};
+    const auto failedSearch = placeSelection(rows, shown, rowOptions, selection);
+    cursor = selection.cursor;
+    lastMove = selection.lastMove;
+    searchText = std::move(selection.searchText);
+    if (failedSearch) {
+        setStatus("Failed to find '" + *failedSearch + "'");
+    }
+
+    drawTopLine();
+    surface_.horizontalLine(y - 2);
+    if (options.helpShown) {
+        if (surface_.moveTo(y, 0)) {
+            surface_.addText(helpText());
+        }
+    } else if (!rows.empty()) {
+        ListWindow window{scrollOffset, firstVisibleRow};
+        anchorWindow(rows, selection, top, lines, window);
+        scrollOffset = window.scrollOffset;
+        firstVisibleRow = window.firstVisibleRow;
+        if (drawRows(surface_, rows, window, cursor)) {
+            const DisplayRow& row = rows[cursor];
+            selectedRow.row = row;
+            selectedRow.connection = shown[static_cast<std::size_t>(row.connection)];
+        }
+    }
+    surface_.horizontalLine(lines - 2);
+    drawTotals();
+    surface_.placeCursor(lines - 1, surface_.columns() - 1);
+    surface_.flush();
+}
+
+}  // namespace reqwatch

@@ -1,0 +1,106 @@
+// The interactive screen: the state that the keyboard loop and the refresh
+// thread share, the lock that serialises them, and the drawing pass that
+// paints the whole terminal from that state.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+
+#include "app/options.h"
+#include "cachemgr/records.h"
+#include "screen/display_rows.h"
+#include "screen/draw_surface.h"
+#include "screen/error_checking_mutex.h"
+
+namespace reqwatch {
+
+class Screen {
+public:
+    using Clock = std::function<std::time_t()>;
+
+    Screen(Options& options, DrawSurface& surface, Clock clock = {});
+    Screen(const Screen&) = delete;
+    Screen& operator=(const Screen&) = delete;
+
+    void startCurses();
+    void endCurses();
+
+    // A drawing pass under the lock, after taking down an expired status.
+    void redraw();
+    // Shows a failed fetch on the top line; takes the lock and redraws.
+    void setError(const std::string& text);
+
+    // The rest change state only; their caller holds `lock`.
+    void clearError();
+    void setStatus(const std::string& text);
+    void setTotals(std::int64_t averageSpeed, std::int64_t currentSpeed);
+    void setRequestCount(std::int32_t count);
+    void setConnections(ConnectionList list);
+    // Takes down the status message once its lifetime has passed.
+    void expireStatus();
+    // The screen lines a text takes at the current width (see the free
+    // function of the same name).
+    std::int32_t fitOneLine(std::string& text);
+    // The drawing pass; `lock` must be held.
+    void draw();
+    std::string helpText() const;
+    // The ENTER key: expands or collapses the selected connection or URL.
+    void toggleSelected();
+    // Reads keys until the quit key (or `quitSignal`, or `quitRequested`
+    // set by another thread); see keyboard_loop.cpp.
+    void keyboardLoop();
+    // Carries out one key of the keyboard loop, prompts included.
+    void handleKey(int key);
+    // The one-line prompt on `row`: returns the answer, or throws the text
+    // "invalid input" when the user cancels.
+    std::string readLine(int row, const std::string& prompt, const std::string& initial);
+
+    DrawSurface& surface() { return surface_; }
+    std::time_t now() const { return clock_(); }
+
+    std::int32_t messageLifetime = 2;
+    std::string errorText;
+    std::uint32_t cursor = 0;
+    std::uint32_t pageStep = 10;
+    StringList toggledConnections;
+    StringList toggledUrls;
+    std::string searchText;
+    std::int64_t totalAverageSpeed = 0;
+    std::int64_t totalCurrentSpeed = 0;
+    std::int32_t requestCount = 0;
+    ConnectionList connections;
+    std::string statusText;
+    std::time_t statusTime = 0;
+    bool quitRequested = false;
+    // Raised from outside (a signal handler) to end the keyboard loop.
+    const std::atomic<bool>* quitSignal = nullptr;
+    // A failure that ended the run from the refresh thread.
+    std::string fatalError;
+    Options& options;
+    ErrorCheckingMutex lock;
+    SelectedRow selectedRow;
+    std::int32_t lastMove = 0;
+    std::uint32_t scrollOffset = 0;
+    std::uint32_t firstVisibleRow = 0;
+    Options rowOptions;
+
+private:
+    // Draws a heading text centred on a row when it fits one line, else from
+    // column 0.
+    void drawHeading(int row, const std::string& text, int lines);
+    void drawTopLine();
+    void drawTotals();
+    bool quitSignalled() const { return quitSignal != nullptr && quitSignal->load(); }
+    // A prompt that asks for a value and applies it; `apply` runs under the
+    // lock and may throw a text, shown as a status message.
+    void prompt(const std::string& text, const std::string& initial,
+                const std::function<void(const std::string&)>& apply, bool emptiesList);
+
+    DrawSurface& surface_;
+    Clock clock_;
+};
+
+}  // namespace reqwatch

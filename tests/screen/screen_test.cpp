@@ -1,0 +1,238 @@
+#include "screen/screen.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "screen/grid_surface.h"
+#include "screen_fixtures.h"
+
+namespace reqwatch {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+const std::string dashes(80, GridSurface::lineCell);
+
+std::string padded(const std::string& text) { return (text + std::string(80, ' ')).substr(0, 80); }
+
+class ScreenTest : public ::testing::Test {
+protected:
+    ScreenTest() : grid(80, 24), screen(options, grid, [this] { return clock; }) {}
+
+    void draw() {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.expireStatus();
+        screen.draw();
+    }
+    void status(const std::string& text) {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.setStatus(text);
+    }
+
+    std::time_t clock = 1000;
+    Options options;
+    GridSurface grid;
+    Screen screen;
+};
+
+TEST_F(ScreenTest, LayoutBeforeTheFirstSample) {
+    draw();
+    EXPECT_EQ(grid.row(0), "Connected to 127.0.0.1:3128" + std::string(34, ' ') +
+                               "reqwatch-2015-02-08");
+    EXPECT_EQ(grid.row(1), dashes);
+    EXPECT_EQ(grid.row(22), dashes);
+    // Tabs advance to the stops at multiples of eight.
+    EXPECT_EQ(grid.row(23), padded("Average speed: 0.0 KB/s         Active hosts: 0         "
+                                   "Active connections: 0"));
+    EXPECT_EQ(grid.cursorRow(), 23);
+    EXPECT_EQ(grid.cursorColumn(), 79);
+    EXPECT_GE(grid.flushes(), 1);
+}
+
+TEST_F(ScreenTest, SampleRowsAndTotals) {
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.setConnections(twoClients());
+        screen.setTotals(1000, 30000);
+        screen.setRequestCount(5);
+    }
+    draw();
+    EXPECT_THAT(grid.row(3), StartsWith("  Host: 10.0.0.1; User: alice (size: 16KB"));
+    EXPECT_EQ(grid.reverseText(3).substr(0, 10), "Host: 10.0");  // selected first row
+    EXPECT_THAT(grid.row(4), StartsWith("    http://a.example/one "));
+    EXPECT_EQ(grid.row(6), std::string(80, ' '));  // the separator
+    EXPECT_THAT(grid.row(7), StartsWith("  Host: 10.0.0.2; User: bob"));
+    EXPECT_EQ(grid.row(23), padded("Current/average speed: 29.3/1.0 KB/s            Active hosts: "
+                                   "2         Active connections: 5"));
+}
+
+TEST_F(ScreenTest, HeadingsPushTheListDown) {
+    options.refreshing = false;
+    draw();
+    EXPECT_EQ(grid.row(1).substr(25, 30), "Statistics refreshing disabled");
+    EXPECT_EQ(grid.row(2), dashes);
+
+    options.hosts = {"10.0.0.0/8", "192.168.1.1"};
+    options.users = {"alice"};
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.setConnections(twoClients());
+    }
+    draw();
+    const std::string hosts = "Filtering by: 10.0.0.0/8, 192.168.1.1";
+    EXPECT_EQ(grid.row(1).substr(40 - hosts.size() / 2, hosts.size()), hosts);
+    EXPECT_THAT(grid.row(2), HasSubstr("Filtering by users: alice"));
+    EXPECT_THAT(grid.row(3), HasSubstr("Statistics refreshing disabled"));
+    EXPECT_EQ(grid.row(4), dashes);
+    EXPECT_THAT(grid.row(6), StartsWith("  Host: 10.0.0.1"));  // bob is filtered out
+    EXPECT_THAT(grid.row(23), HasSubstr("Active hosts: 2"));  // totals count everyone
+}
+
+TEST_F(ScreenTest, ALongFilterLineIsCutOrWrapped) {
+    std::string entry = "10.0.0.0/8";
+    while (entry.size() < 100 - std::string("Filtering by: ").size()) {
+        entry += "x";
+    }
+    options.hosts = {entry};
+    const std::string line = "Filtering by: " + entry;
+    ASSERT_EQ(line.size(), 100u);
+    draw();
+    EXPECT_EQ(grid.row(1), line.substr(0, 39) + "..." + line.substr(62));
+    EXPECT_EQ(grid.row(2), dashes);
+    options.compactLongUrls = false;
+    draw();
+    EXPECT_EQ(grid.row(1), line.substr(0, 80));
+    EXPECT_EQ(grid.row(2).substr(0, 20), line.substr(80));
+    EXPECT_EQ(grid.row(3), dashes);
+}
+
+TEST_F(ScreenTest, StatusMessagesExpireAfterTheirLifetime) {
+    status("Brief output ON");
+    draw();
+    EXPECT_EQ(grid.reverseText(0), " Brief output ON ");
+    clock += 2;
+    draw();
+    EXPECT_THAT(grid.row(0), StartsWith(" Brief output ON "));
+    clock += 1;
+    draw();
+    EXPECT_THAT(grid.row(0), StartsWith("Connected to "));
+    EXPECT_FALSE(options.messageVisible);
+}
+
+TEST_F(ScreenTest, AnErrorTextIsCentredOnOneLineAndBlocksMessages) {
+    screen.setError("a\nb");
+    EXPECT_EQ(screen.errorText, "a b");
+    EXPECT_EQ(grid.row(0), std::string(39, ' ') + "a b" + std::string(38, ' '));
+    EXPECT_EQ(grid.reverseText(0), "a b");
+    status("Press ? for help");
+    draw();
+    EXPECT_EQ(grid.reverseText(0), "a b");
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.clearError();
+    }
+    draw();
+    EXPECT_THAT(grid.row(0), StartsWith("Connected to "));
+}
+
+TEST_F(ScreenTest, AFailedSearchIsReportedOnTheSamePass) {
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.setConnections(twoClients());
+        screen.searchText = "zzz";
+    }
+    draw();
+    EXPECT_EQ(grid.reverseText(0), " Failed to find 'zzz' ");
+    EXPECT_EQ(screen.searchText, "");
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.searchText = "four";
+    }
+    draw();
+    EXPECT_EQ(screen.cursor, 6u);
+    EXPECT_EQ(screen.selectedRow.row.urlId, "0x4");
+    EXPECT_EQ(screen.selectedRow.connection.peer, "10.0.0.2");
+}
+
+TEST_F(ScreenTest, EndScrollsAShortScreenSoThatTheLastRowEndsAboveTheBottom) {
+    grid.resize(80, 12);  // list area: rows 3 to 9
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.setConnections(manyClients(5, 2));
+        screen.cursor = 4294967295u;
+        screen.lastMove = 1;
+    }
+    draw();
+    EXPECT_EQ(screen.cursor, 18u);  // 5 groups of 3 rows, separators between
+    EXPECT_THAT(grid.row(8), StartsWith("    http://host4/u1"));
+    EXPECT_EQ(grid.reverseText(8).substr(0, 16), "http://host4/u1");
+    EXPECT_EQ(grid.row(9), std::string(80, ' '));
+    // HOME goes back to the top.
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.cursor = 0;
+        screen.lastMove = -1;
+    }
+    draw();
+    EXPECT_THAT(grid.row(3), StartsWith("  Host: 10.1.0.1"));
+    EXPECT_EQ(screen.scrollOffset, 0u);
+}
+
+TEST_F(ScreenTest, HelpReplacesTheListButNotTheBottomLines) {
+    options.helpShown = true;
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.setConnections(twoClients());
+    }
+    draw();
+    EXPECT_EQ(grid.row(3).substr(0, 7), "Output:");
+    EXPECT_EQ(grid.row(22), dashes);
+    EXPECT_THAT(grid.row(23), StartsWith("Average speed:"));
+}
+
+TEST_F(ScreenTest, APromptStopsEveryDrawingPass) {
+    draw();
+    const std::string before = grid.text();
+    options.promptActive = true;
+    options.refreshing = false;
+    draw();
+    EXPECT_EQ(grid.text(), before);
+}
+
+TEST(TinyScreens, EverySizeDrawsWithinItsCells) {
+    for (int columns = 1; columns <= 4; ++columns) {
+        for (int lines = 1; lines <= 4; ++lines) {
+            Options options;
+            options.hosts = {"10.0.0.0/8"};
+            options.users = {"alice"};
+            options.refreshing = false;
+            GridSurface grid(columns, lines);
+            Screen screen(options, grid);
+            std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+            screen.setConnections(twoClients());
+            for (const bool help : {false, true}) {
+                options.helpShown = help;
+                screen.cursor = 3;
+                screen.lastMove = 1;
+                screen.draw();
+                screen.errorText = "error text\nwith a line feed";
+                screen.draw();
+            }
+            SUCCEED();
+        }
+    }
+    // Very large screens too.
+    Options options;
+    GridSurface grid(1000, 500);
+    Screen screen(options, grid);
+    std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+    screen.setConnections(manyClients(50, 3));
+    screen.draw();
+    EXPECT_THAT(grid.row(3), StartsWith("  Host: 10.1.0.1"));
+}
+
+}  // namespace
+}  // namespace reqwatch
