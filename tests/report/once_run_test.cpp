@@ -4,6 +4,7 @@
 
 #include "support/fake_cache_manager.h"
 #include "support/isolated_run.h"
+#include "support/page_text.h"
 #include "support/process.h"
 
 namespace reqwatch {
@@ -13,18 +14,9 @@ using ::testing::HasSubstr;
 using testsupport::cacheManagerReply;
 using testsupport::FakeCacheManager;
 using testsupport::IsolatedRun;
+using testsupport::requestBlock;
 using testsupport::runIsolated;
 using testsupport::runReqwatch;
-
-std::string requestBlock(const std::string& id, const std::string& client, const std::string& uri,
-                         const std::string& size, const std::string& elapsed,
-                         const std::string& user, const std::string& pool) {
-    return "Connection: " + id + "\n\tFD 12, read 140, wrote 0\n\tremote: " + client +
-           "\n\tlocal: 127.0.0.1:3128\n\tnrequests: 1\nuri " + uri +
-           "\nlogType TCP_MISS\nout.offset " + size + ", out.size " + size +
-           "\nreq_sz 140\nstart 1796896696.327132 (" + elapsed + " seconds ago)\nusername " +
-           user + "\ndelay_pool " + pool + "\n\n";
-}
 
 // A busy client with two downloads and a quiet one with one URL three times.
 const std::string examplePage =

@@ -1,0 +1,271 @@
+#include <climits>
+#include <mutex>
+
+#include "report/value_formatting.h"
+#include "screen/key_codes.h"
+#include "screen/line_editor.h"
+#include "screen/screen.h"
+
+namespace reqwatch {
+
+namespace {
+
+const char* onOff(bool flag) { return flag ? " ON" : " OFF"; }
+
+// The next value of a cycling setting with `count` values.
+template <typename Enumeration>
+Enumeration nextValue(Enumeration value, std::int32_t count) {
+    const auto number = static_cast<std::int32_t>(value);
+    return static_cast<Enumeration>(number >= 0 && number < count - 1 ? number + 1 : 0);
+}
+
+}  // namespace
+
+void Screen::keyboardLoop() {
+    for (;;) {
+        int key;
+        {
+            std::lock_guard<ErrorCheckingMutex> guard(lock);
+            if (quitRequested || quitSignalled()) {
+                return;
+            }
+            // Waits at most two tenths of a second; only this thread touches
+            // the terminal meanwhile.
+            key = surface_.readKey();
+        }
+        if (key == keys::None) {
+            continue;
+        }
+        handleKey(key);
+        redraw();
+    }
+}
+
+std::string Screen::readLine(int row, const std::string& prompt, const std::string& initial) {
+    LineEditor editor(initial);
+    const auto show = [&] {
+        const LineEditor::View view =
+            editor.view(surface_.columns(), static_cast<int>(prompt.size()));
+        if (surface_.moveTo(row, 0)) {
+            surface_.addText(prompt);
+            surface_.addText("> ");
+            surface_.addText(view.shown);
+            surface_.clearToLineEnd();
+        }
+        surface_.placeCursor(row, view.cursorColumn);
+        surface_.flush();
+    };
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(lock);
+        show();
+    }
+    for (;;) {
+        std::lock_guard<ErrorCheckingMutex> guard(lock);
+        const int key = surface_.readKey();
+        if (quitSignalled()) {
+            throw std::string("invalid input");
+        }
+        bool bell = false;
+        const LineEditor::Outcome outcome = editor.handleKey(key, bell);
+        if (bell) {
+            surface_.ring();
+        }
+        show();
+        if (outcome == LineEditor::Outcome::Accept) {
+            return editor.text();
+        }
+        if (outcome == LineEditor::Outcome::Cancel) {
+            throw std::string("invalid input");
+        }
+    }
+}
+
+void Screen::prompt(const std::string& text, const std::string& initial,
+                    const std::function<void(const std::string&)>& apply, bool emptiesList) {
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(lock);
+        options.promptActive = true;
+    }
+    std::string answer;
+    bool answered = false;
+    std::string failure;
+    try {
+        answer = readLine(0, text, initial);
+        answered = true;
+    } catch (const std::string& message) {
+        failure = message;
+    }
+    std::lock_guard<ErrorCheckingMutex> guard(lock);
+    if (answered) {
+        try {
+            apply(answer);
+        } catch (const std::string& message) {
+            failure = message;
+        }
+    }
+    if (!failure.empty()) {
+        setStatus(failure);
+    }
+    if (emptiesList) {
+        connections.clear();
+    }
+    options.promptActive = false;
+}
+
+void Screen::handleKey(int key) {
+    switch (key) {
+        case 'h':
+            prompt("Squid host", options.host,
+                   [this](const std::string& answer) {
+                       if (!answer.empty()) {
+                           options.host = answer;
+                       }
+                   },
+                   true);
+            return;
+        case 'p':
+            prompt("Squid port", formatNumber(options.port),
+                   [this](const std::string& answer) {
+                       if (!answer.empty()) {
+                           options.port = static_cast<std::int32_t>(parseInteger(answer));
+                       }
+                   },
+                   true);
+            return;
+        case 'P':
+            prompt("Cachemgr password", options.pass,
+                   [this](const std::string& answer) { options.pass = answer; }, true);
+            return;
+        case 'r':
+            prompt("Refresh interval (sec)", formatNumber(options.refreshInterval),
+                   [this](const std::string& answer) {
+                       const std::int64_t interval = parseInteger(answer);
+                       if (interval > 0 && interval <= INT32_MAX) {
+                           options.refreshInterval = static_cast<std::int32_t>(interval);
+                       } else {
+                           setStatus("Invalid refresh interval");
+                       }
+                   },
+                   false);
+            return;
+        case 'H':
+            prompt("Hosts to show", joinStrings(options.hosts, ","),
+                   [this](const std::string& answer) { options.hosts = splitString(answer, ","); },
+                   false);
+            return;
+        case 'u':
+            prompt("Users to show", joinStrings(options.users, ","),
+                   [this](const std::string& answer) { options.users = splitString(answer, ","); },
+                   false);
+            return;
+        case '/':
+            prompt("Search for", "",
+                   [this](const std::string& answer) {
+                       if (!answer.empty()) {
+                           searchText = answer;
+                       }
+                   },
+                   false);
+            return;
+        default:
+            break;
+    }
+
+    std::lock_guard<ErrorCheckingMutex> guard(lock);
+    switch (key) {
+        case 'q':
+            quitRequested = true;
+            break;
+        case '?':
+            options.helpShown = !options.helpShown;
+            break;
+        case ' ':
+            options.refreshing = !options.refreshing;
+            break;
+        case keys::CarriageReturn:
+        case keys::Enter:
+            toggleSelected();
+            break;
+        case keys::Up:
+            if (cursor > 0) {
+                --cursor;
+                lastMove = -1;
+            }
+            break;
+        case keys::Down:
+            if (cursor < UINT32_MAX) {
+                ++cursor;
+            }
+            lastMove = 1;
+            break;
+        case keys::Home:
+            cursor = 0;
+            lastMove = -1;
+            break;
+        case keys::End:
+            cursor = UINT32_MAX;
+            lastMove = 1;
+            break;
+        case keys::PageDown:
+            cursor = cursor > UINT32_MAX - pageStep ? UINT32_MAX : cursor + pageStep;
+            lastMove = static_cast<std::int32_t>(pageStep);
+            break;
+        case keys::PageUp:
+            cursor = cursor > pageStep ? cursor - pageStep : 0;
+            lastMove = -static_cast<std::int32_t>(pageStep);
+            break;
+        case 'b':
+            toggledConnections.clear();
+            options.brief = !options.brief;
+            setStatus(std::string("Brief output") + onOff(options.brief));
+            break;
+        case 'd':
+            options.detail = !options.detail;
+            setStatus(std::string("Detailed output") + onOff(options.detail));
+            break;
+        case 'f':
+            options.full = !options.full;
+            if (options.full) {
+                options.detail = true;
+            }
+            setStatus(std::string("Showing full details") + onOff(options.full));
+            break;
+        case 'z':
+            options.zero = !options.zero;
+            setStatus(std::string("Showing zero values") + onOff(options.zero));
+            break;
+        case 'c':
+            options.compactSameUrls = !options.compactSameUrls;
+            setStatus(std::string("Compacting same urls") + onOff(options.compactSameUrls));
+            break;
+        case 'C':
+            options.compactLongUrls = !options.compactLongUrls;
+            setStatus(std::string("Compacting long urls") + onOff(options.compactLongUrls));
+            break;
+        case 'n':
+            options.hostnameLookups = !options.hostnameLookups;
+            setStatus(std::string("Hostname lookups") + onOff(options.hostnameLookups));
+            break;
+        case 'S':
+            options.stripDomain = !options.stripDomain;
+            setStatus(std::string("Hostname domain part stripping") + onOff(options.stripDomain));
+            break;
+        case 's':
+            options.speedMode = nextValue(options.speedMode, 3);
+            setStatus("Speed showing mode - " + settingName(options.speedMode));
+            break;
+        case 'o':
+            options.sortOrder = nextValue(options.sortOrder, 4);
+            setStatus("Connections sort order - " + settingName(options.sortOrder));
+            break;
+        case 'R':
+            options.hostsMode = nextValue(options.hostsMode, 3);
+            setStatus("Hosts showing mode - " + settingName(options.hostsMode));
+            break;
+        default:
+            setStatus("Press ? for help");
+            break;
+    }
+}
+
+}  // namespace reqwatch

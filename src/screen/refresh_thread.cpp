@@ -1,0 +1,124 @@
+#include "screen/refresh_thread.h"
+
+#include <exception>
+
+#include "cachemgr/active_requests_query.h"
+#include "screen/screen.h"
+
+namespace reqwatch {
+
+RefreshThread::RefreshThread(RefreshArgument argument, Fetch fetch)
+    : argument_(argument), fetch_(std::move(fetch)) {
+    if (!fetch_) {
+        fetch_ = [](SampleState& state, const FetchSettings& settings,
+                    const CancelSignal* cancel) {
+            return fetchActiveRequests(state, settings, cancel);
+        };
+    }
+}
+
+RefreshThread::~RefreshThread() {
+    if (thread_.joinable()) {
+        if (!stop()) {
+            thread_.detach();
+        }
+    }
+}
+
+void RefreshThread::start() { thread_ = std::thread(&RefreshThread::run, this); }
+
+bool RefreshThread::stop(std::chrono::milliseconds patience) {
+    std::unique_lock<std::mutex> guard(lock_);
+    stopping_ = true;
+    cancel_.request();
+    wake_.notify_all();
+    if (!thread_.joinable()) {
+        return true;
+    }
+    if (!wake_.wait_for(guard, patience, [this] { return finished_; })) {
+        return false;
+    }
+    guard.unlock();
+    thread_.join();
+    return true;
+}
+
+bool RefreshThread::stopRequested() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return stopping_;
+}
+
+bool RefreshThread::sleepOneSecond() {
+    std::unique_lock<std::mutex> guard(lock_);
+    return wake_.wait_for(guard, std::chrono::seconds(1), [this] { return stopping_; });
+}
+
+void RefreshThread::run() {
+    Screen& screen = *argument_.screen;
+    Options& options = *argument_.options;
+    SampleState state;
+    try {
+        for (;;) {
+            bool refreshing;
+            FetchSettings settings;
+            {
+                std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+                refreshing = options.refreshing;
+                settings = FetchSettings::from(options);
+            }
+            if (refreshing) {
+                try {
+                    ConnectionList list = fetch_(state, settings, &cancel_);
+                    std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+                    if (stopRequested()) {
+                        break;
+                    }
+                    screen.clearError();
+                    screen.setTotals(state.totalAverageSpeed, state.totalCurrentSpeed);
+                    screen.setRequestCount(state.requestCount);
+                    screen.setConnections(std::move(list));
+                } catch (const sqstatException& error) {
+                    if (stopRequested()) {
+                        break;
+                    }
+                    screen.setError(error.what());
+                }
+                if (stopRequested()) {
+                    break;
+                }
+                screen.redraw();
+            }
+            bool stop = false;
+            for (std::int32_t second = 0;; ++second) {
+                std::int32_t interval;
+                {
+                    std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+                    interval = options.refreshInterval;
+                }
+                if (second >= interval) {
+                    break;
+                }
+                if (sleepOneSecond()) {
+                    stop = true;
+                    break;
+                }
+            }
+            if (stop || stopRequested()) {
+                break;
+            }
+        }
+    } catch (const FetchCancelled&) {
+        // asked to stop in the middle of a fetch
+    } catch (const std::exception& failure) {
+        // Anything else ends the run; the main thread restores the terminal
+        // and reports it.
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.fatalError = failure.what();
+        screen.quitRequested = true;
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    finished_ = true;
+    wake_.notify_all();
+}
+
+}  // namespace reqwatch

@@ -1,0 +1,59 @@
+// The background thread of the interactive run: fetch a sample, hand it to
+// the screen, redraw, wait for the refresh interval, and again.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "app/options.h"
+#include "cachemgr/cancel_signal.h"
+#include "cachemgr/fetch_settings.h"
+#include "cachemgr/records.h"
+
+namespace reqwatch {
+
+class Screen;
+
+struct RefreshArgument {
+    Screen* screen = nullptr;
+    Options* options = nullptr;
+};
+
+// Owns the thread and the means to stop it wherever it waits: in the
+// one-second steps of the wait, and in every network wait of a fetch.
+class RefreshThread {
+public:
+    using Fetch = std::function<ConnectionList(SampleState&, const FetchSettings&,
+                                               const CancelSignal*)>;
+
+    // The fetch is fetchActiveRequests unless a test gives another.
+    explicit RefreshThread(RefreshArgument argument, Fetch fetch = {});
+    ~RefreshThread();
+    RefreshThread(const RefreshThread&) = delete;
+    RefreshThread& operator=(const RefreshThread&) = delete;
+
+    void start();
+    // Asks the thread to stop and waits for it at most `patience`. False when
+    // it is still inside a call that cannot be interrupted (a slow name
+    // lookup); it then draws nothing more and ends on its own.
+    bool stop(std::chrono::milliseconds patience = std::chrono::milliseconds(900));
+
+private:
+    void run();
+    bool stopRequested();
+    // Sleeps one second; true when asked to stop meanwhile.
+    bool sleepOneSecond();
+
+    RefreshArgument argument_;
+    Fetch fetch_;
+    CancelSignal cancel_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    bool finished_ = false;
+    std::thread thread_;
+};
+
+}  // namespace reqwatch
