@@ -8,20 +8,23 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <string>
 
 #include "cachemgr/active_requests_parser.h"
 #include "cachemgr/fetch_settings.h"
-#include "cachemgr/line_bytes.h"
+#include "cachemgr/line_reader.h"
 #include "cachemgr/records.h"
 #include "cachemgr/sample_statistics.h"
 #include "page_generator.h"
+#include "sample_from_reply.h"
 
 namespace {
 
 using reqwatch::SampleState;
+using reqwatch::pagegen::fetchFromReply;
 
 // What ManagerConnection reads from the socket at a time.
 constexpr std::size_t blockSize = 256 * 1024;
@@ -61,57 +64,18 @@ const Pages& pagesFor(std::size_t requests) {
 // does when each read returns one block of blockSize bytes.
 template <typename Use>
 void forEachLine(const std::string& reply, Use&& use) {
-    std::string line;
-    const char* block = reply.data();
-    const char* const end = block + reply.size();
-    while (block < end) {
-        const char* const blockEnd =
-            block + std::min<std::size_t>(blockSize, static_cast<std::size_t>(end - block));
-        const char* at = block;
-        while (at < blockEnd) {
-            const char* next = reqwatch::takeLineBytes(line, at, blockEnd);
-            if (next == nullptr) {
-                break;  // the line goes on in the next block
-            }
-            use(line);
-            line.clear();
-            at = next;
-        }
-        block = blockEnd;
+    reqwatch::LineReader reader(blockSize);
+    std::size_t offset = 0;
+    const auto read = [&](char* buffer, std::size_t capacity) {
+        const std::size_t count = std::min(capacity, reply.size() - offset);
+        std::memcpy(buffer, reply.data() + offset, count);
+        offset += count;
+        return count;
+    };
+    std::string_view line;
+    while (reader.next(line, read)) {
+        use(line);
     }
-}
-
-// The part of a fetch after the connection is open: status line, parser,
-// completeSample. Returns false for a reply a fetch would refuse.
-bool fetchFromReply(SampleState& state, const std::string& reply, std::time_t now) {
-    static const reqwatch::FetchSettings settings{"", 0, "", false, nullptr};
-    state.requestCount = 0;
-    state.current.clear();
-    bool statusLine = true;
-    bool accepted = false;
-    const std::int64_t interval = static_cast<std::int64_t>(now) - state.sampleTime;
-    reqwatch::ActiveRequestsParser parser(state, settings);
-    forEachLine(reply, [&](const std::string& line) {
-        if (statusLine) {
-            statusLine = false;
-            accepted = line == "HTTP/1.1 200 OK" || line == "HTTP/1.0 200 OK";
-            return;
-        }
-        parser.parseLine(line);
-    });
-    if (!accepted) {
-        return false;
-    }
-    completeSample(state, now, interval);
-    return true;
-}
-
-std::int64_t requestsIn(const SampleState& state) {
-    std::int64_t count = 0;
-    for (const auto& connection : state.current) {
-        count += static_cast<std::int64_t>(connection.urls.size());
-    }
-    return count;
 }
 
 void setRates(benchmark::State& run, const std::string& reply, std::size_t requests) {
@@ -127,7 +91,7 @@ void lineRules(benchmark::State& run) {
     const Pages& pages = pagesFor(static_cast<std::size_t>(run.range(0)));
     for (auto _ : run) {
         std::size_t kept = 0;
-        forEachLine(pages.first, [&](const std::string& line) { kept += line.size(); });
+        forEachLine(pages.first, [&](std::string_view line) { kept += line.size(); });
         benchmark::DoNotOptimize(kept);
     }
     setRates(run, pages.first, pages.requests);
@@ -140,7 +104,7 @@ void firstSample(benchmark::State& run) {
         SampleState check;
         // Every generated request and the manager's own one must come out.
         if (!fetchFromReply(check, pages.first, pages.firstTime) ||
-            requestsIn(check) != static_cast<std::int64_t>(pages.requests) + 1) {
+            reqwatch::pagegen::requestsIn(check) != pages.requests + 1) {
             run.SkipWithError("the generated page did not parse to its requests");
             return;
         }
@@ -165,7 +129,7 @@ void secondSample(benchmark::State& run) {
     {
         SampleState check = afterFirst;
         if (!fetchFromReply(check, pages.second, pages.secondTime) ||
-            requestsIn(check) != static_cast<std::int64_t>(pages.requests) + 1 ||
+            reqwatch::pagegen::requestsIn(check) != pages.requests + 1 ||
             check.totalCurrentSpeed <= 0) {
             run.SkipWithError("the second page did not parse to its requests and speeds");
             return;

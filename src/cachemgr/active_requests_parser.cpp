@@ -34,7 +34,7 @@ struct Words {
     // Word n, counted from 1 as the page grammar counts.
     std::string_view operator[](std::size_t n) const { return word[n - 1]; }
 
-private:
+  private:
     void add(std::string_view text) {
         if (count < word.size()) {
             word[count] = text;
@@ -43,8 +43,8 @@ private:
     }
 };
 
-bool startsWith(std::string_view line, std::string_view prefix) {
-    return line.size() >= prefix.size() && line.compare(0, prefix.size(), prefix) == 0;
+inline bool startsWith(std::string_view line, std::string_view prefix) {
+    return line.starts_with(prefix);
 }
 
 }  // namespace
@@ -62,17 +62,30 @@ PreviousEntries::PreviousEntries(const ConnectionList& previous) {
     for (const auto& connection : previous) {
         total += connection.urls.size();
     }
+    entries_.reserve(total);
     byId_.reserve(total);
+    const auto idOf = [this](std::size_t position) -> std::string_view {
+        return entries_[position]->id;
+    };
     for (const auto& connection : previous) {
         for (const auto& entry : connection.urls) {
-            byId_.emplace(entry.id, &entry);  // keeps the first entry of an id
+            const auto hash = FlatTextIndex::hashOf(entry.id);
+            if (byId_.find(entry.id, hash, idOf) < 0) {  // the first entry of an id wins
+                byId_.insert(hash, entries_.size());
+                entries_.push_back(&entry);
+            }
         }
     }
 }
 
 const UrlEntry* PreviousEntries::find(std::string_view id) const {
-    const auto found = byId_.find(id);
-    return found == byId_.end() ? nullptr : found->second;
+    if (byId_.empty()) {
+        return nullptr;  // the first sample: nothing to look up
+    }
+    const std::int64_t position =
+        byId_.find(id, FlatTextIndex::hashOf(id),
+                   [this](std::size_t at) -> std::string_view { return entries_[at]->id; });
+    return position < 0 ? nullptr : entries_[static_cast<std::size_t>(position)];
 }
 
 UrlEntry findPreviousEntry(const PreviousEntries& previous, std::string_view id) {
@@ -88,7 +101,12 @@ std::string resolveClientName(const FetchSettings& settings, const std::string& 
 }
 
 ActiveRequestsParser::ActiveRequestsParser(SampleState& state, const FetchSettings& settings)
-    : state_(state), settings_(settings), previous_(state.previous) {}
+    : state_(state), settings_(settings), previous_(state.previous) {
+    // The previous sample is the best guess of this one's size.
+    state_.current.reserve(state_.previous.size());
+    connectionByPeer_.reserve(state_.previous.size());
+    usersSeen_.reserve(state_.previous.size());
+}
 
 UrlEntry* ActiveRequestsParser::currentEntry() {
     if (currentConnection_ < 0) {
@@ -99,8 +117,7 @@ UrlEntry* ActiveRequestsParser::currentEntry() {
 }
 
 void ActiveRequestsParser::requestLine(std::string_view id) {
-    pending_ = UrlEntry{};
-    pending_.id = id;
+    pending_.id = id;  // the rest of the pending entry never changes from new
     const UrlEntry* previous = previous_.find(id);
     previousEntrySize_ = previous != nullptr ? previous->size : 0;
 }
@@ -110,19 +127,23 @@ void ActiveRequestsParser::addressLine(std::string_view word) {
     if (colon == std::string_view::npos || colon == 0) {
         return;  // no address before the port
     }
-    std::string address(word.substr(0, colon));
-    auto found = connectionByPeer_.find(address);
-    if (found == connectionByPeer_.end()) {
+    const std::string_view address = word.substr(0, colon);
+    const std::uint64_t hash = FlatTextIndex::hashOf(address);
+    std::int64_t position = connectionByPeer_.find(
+        address, hash,
+        [this](std::size_t at) -> std::string_view { return state_.current[at].peer; });
+    if (position < 0) {
         Connection connection;
-        connection.hostName = resolveClientName(settings_, address);
         connection.peer = address;
+        connection.hostName = resolveClientName(settings_, connection.peer);
         state_.current.push_back(std::move(connection));
         usersSeen_.emplace_back();
-        found = connectionByPeer_.emplace(std::move(address), state_.current.size() - 1).first;
+        position = static_cast<std::int64_t>(state_.current.size() - 1);
+        connectionByPeer_.insert(hash, static_cast<std::size_t>(position));
     }
-    auto& connection = state_.current[found->second];
+    auto& connection = state_.current[static_cast<std::size_t>(position)];
     connection.urls.push_back(pending_);
-    currentConnection_ = static_cast<std::ptrdiff_t>(found->second);
+    currentConnection_ = static_cast<std::ptrdiff_t>(position);
     currentUrl_ = static_cast<std::ptrdiff_t>(connection.urls.size() - 1);
 }
 
@@ -208,7 +229,8 @@ void ActiveRequestsParser::parseLine(std::string_view line) {
                 expect(words, 5);
                 if (UrlEntry* entry = currentEntry()) {
                     const std::string_view seconds = words[3];
-                    entry->elapsed = leadingInteger32(seconds.empty() ? seconds : seconds.substr(1));
+                    entry->elapsed =
+                        leadingInteger32(seconds.empty() ? seconds : seconds.substr(1));
                     auto& connection = state_.current[static_cast<std::size_t>(currentConnection_)];
                     if (entry->elapsed > connection.maxTime) {
                         connection.maxTime = entry->elapsed;

@@ -11,6 +11,7 @@
 
 #include "cachemgr/fetch_settings.h"
 #include "cachemgr/records.h"
+#include "common/flat_text_index.h"
 
 namespace reqwatch {
 
@@ -20,12 +21,13 @@ std::pair<std::string, std::string> splitHostPort(const std::string& address);
 // The previous sample's requests by id; the first one wins when an id repeats.
 // Views into the list, which must not change while the index is used.
 class PreviousEntries {
-public:
+  public:
     explicit PreviousEntries(const ConnectionList& previous);
     const UrlEntry* find(std::string_view id) const;
 
-private:
-    std::unordered_map<std::string_view, const UrlEntry*> byId_;
+  private:
+    std::vector<const UrlEntry*> entries_;
+    FlatTextIndex byId_;
 };
 
 // A copy of the previous request with this id, or a new entry.
@@ -35,7 +37,7 @@ UrlEntry findPreviousEntry(const PreviousEntries& previous, std::string_view id)
 std::string resolveClientName(const FetchSettings& settings, const std::string& address);
 
 class ActiveRequestsParser {
-public:
+  public:
     // Fills `state.current` (expected empty) and `state.server`.
     ActiveRequestsParser(SampleState& state, const FetchSettings& settings);
 
@@ -44,7 +46,7 @@ public:
     // number of words.
     void parseLine(std::string_view line);
 
-private:
+  private:
     void requestLine(std::string_view id);
     void addressLine(std::string_view address);
     UrlEntry* currentEntry();
@@ -57,7 +59,7 @@ private:
     // The entry the per-request lines fill in, by position; -1 for none.
     std::ptrdiff_t currentConnection_ = -1;
     std::ptrdiff_t currentUrl_ = -1;
-    std::unordered_map<std::string, std::size_t> connectionByPeer_;
+    FlatTextIndex connectionByPeer_;  // positions in state_.current
     // The logins of each connection of `state_.current`, for the duplicate test.
     std::vector<std::unordered_set<std::string>> usersSeen_;
 };

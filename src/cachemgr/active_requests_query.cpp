@@ -70,15 +70,17 @@ ConnectionList fetchActiveRequests(SampleState& state, const FetchSettings& sett
         const std::time_t now = std::time(nullptr);
         const std::int64_t interval = static_cast<std::int64_t>(now) - state.sampleTime;
         ActiveRequestsParser parser(state, settings);
-        while (connection.receiveLine(line)) {
-            parser.parseLine(line);
+        std::string_view pageLine;
+        while (connection.receiveLine(pageLine)) {
+            parser.parseLine(pageLine);
         }
-        completeSample(state, now, interval);
+        completeSample(state, now, interval, settings.keepReference);
     } catch (const sqconnException& error) {
         throw sqstatException(error.message, sqstatException::TransportFailed);
     }
     connection.closeConnection();
-    return state.current;
+    // The caller gets the sample itself; the state keeps its reference copy.
+    return std::move(state.current);
 }
 
 }  // namespace reqwatch

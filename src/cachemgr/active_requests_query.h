@@ -13,7 +13,8 @@ namespace reqwatch {
 
 class CancelSignal;
 
-// Rewrites `state` and returns a copy of its new `current` list. Every failure
+// Rewrites `state` and returns the new sample, moved out of `state.current`;
+// `state.previous` keeps its reference copy for the next fetch. Every failure
 // is a sqstatException whose message is meant for the user. With a cancel
 // signal, a raised signal ends any wait of the fetch with FetchCancelled.
 ConnectionList fetchActiveRequests(SampleState& state, const FetchSettings& settings,

@@ -15,10 +15,13 @@ struct FetchSettings {
     std::string pass;
     bool hostnameLookups = true;
     HostResolver* resolver = nullptr;  // asked for client names when lookups are on
+    // Whether a later fetch will follow and needs this sample as its
+    // reference; a single report does without.
+    bool keepReference = true;
 
     static FetchSettings from(Options& options) {
-        return {options.host, options.port, options.pass, options.hostnameLookups,
-                &options.resolver};
+        return {options.host,      options.port, options.pass, options.hostnameLookups,
+                &options.resolver, true};
     }
 };
 

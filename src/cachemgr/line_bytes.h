@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace reqwatch {
 
@@ -14,5 +15,12 @@ inline constexpr std::size_t maxLineLength = 1 << 20;
 // Returns the position just after that newline, or nullptr when the range
 // holds none (the line goes on in the next block).
 const char* takeLineBytes(std::string& line, const char* begin, const char* end);
+
+// The common case without copying: when the line that starts at `begin` ends
+// in [begin, end) and its kept bytes lie in one run (dropped bytes only at
+// its start and end, such as an indenting tab or a closing carriage return),
+// sets `line` to that run, cut to maxLineLength, and returns the position
+// after the newline. Otherwise returns nullptr; takeLineBytes then applies.
+const char* viewLineBytes(std::string_view& line, const char* begin, const char* end);
 
 }  // namespace reqwatch

@@ -12,15 +12,14 @@
 
 #include "cachemgr/cancel_signal.h"
 #include "cachemgr/exceptions.h"
-#include "cachemgr/line_bytes.h"
 
 namespace reqwatch {
 
 namespace {
 
-constexpr std::size_t readBlockSize = 256 * 1024;
-
-[[noreturn]] void throwSystemError(int error) { throw sqconnException(std::strerror(error)); }
+[[noreturn]] void throwSystemError(int error) {
+    throw sqconnException(std::strerror(error));
+}
 
 // The first IPv4 address of a host name or dotted address.
 in_addr resolveHost(const std::string& host) {
@@ -50,7 +49,9 @@ in_addr resolveHost(const std::string& host) {
 
 ManagerConnection::ManagerConnection(const CancelSignal* cancel) : cancel_(cancel) {}
 
-ManagerConnection::~ManagerConnection() { closeConnection(); }
+ManagerConnection::~ManagerConnection() {
+    closeConnection();
+}
 
 void ManagerConnection::openConnection(const std::string& host, std::int32_t port) {
     closeConnection();
@@ -88,8 +89,7 @@ void ManagerConnection::openConnection(const std::string& host, std::int32_t por
         socket_ = -1;
         throw;
     }
-    bufferBegin_ = bufferEnd_ = 0;
-    endOfData_ = false;
+    reader_.reset();
 }
 
 void ManagerConnection::waitFor(short events) {
@@ -144,23 +144,14 @@ std::int32_t ManagerConnection::sendRequest(const std::string& request) {
     return static_cast<std::int32_t>(request.size() + 2);
 }
 
-bool ManagerConnection::fillBuffer() {
-    if (endOfData_ || socket_ < 0) {
-        return false;
-    }
-    if (buffer_.empty()) {
-        buffer_.resize(readBlockSize);
+std::size_t ManagerConnection::readSome(char* buffer, std::size_t capacity) {
+    if (socket_ < 0) {
+        return 0;
     }
     for (;;) {
-        const ssize_t received = ::read(socket_, buffer_.data(), buffer_.size());
-        if (received > 0) {
-            bufferBegin_ = 0;
-            bufferEnd_ = static_cast<std::size_t>(received);
-            return true;
-        }
-        if (received == 0) {
-            endOfData_ = true;
-            return false;
+        const ssize_t received = ::read(socket_, buffer, capacity);
+        if (received >= 0) {
+            return static_cast<std::size_t>(received);
         }
         if (errno == EINTR) {
             continue;
@@ -174,20 +165,18 @@ bool ManagerConnection::fillBuffer() {
 }
 
 bool ManagerConnection::receiveLine(std::string& line) {
-    line.clear();
-    for (;;) {
-        if (bufferBegin_ == bufferEnd_ && !fillBuffer()) {
-            line.clear();  // a last line without its newline is not a line
-            return false;
-        }
-        const char* next = takeLineBytes(line, buffer_.data() + bufferBegin_,
-                                         buffer_.data() + bufferEnd_);
-        if (next != nullptr) {
-            bufferBegin_ = static_cast<std::size_t>(next - buffer_.data());
-            return true;
-        }
-        bufferBegin_ = bufferEnd_;
+    std::string_view view;
+    if (!receiveLine(view)) {
+        line.clear();
+        return false;
     }
+    line.assign(view);
+    return true;
+}
+
+bool ManagerConnection::receiveLine(std::string_view& line) {
+    return reader_.next(
+        line, [this](char* buffer, std::size_t capacity) { return readSome(buffer, capacity); });
 }
 
 void ManagerConnection::closeConnection() noexcept {

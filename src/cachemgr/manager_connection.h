@@ -7,14 +7,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "cachemgr/line_reader.h"
 
 namespace reqwatch {
 
 class CancelSignal;
 
 class ManagerConnection {
-public:
+  public:
     // With a cancel signal, every wait (connecting, writing, reading) also
     // ends when the signal is raised, by throwing FetchCancelled.
     explicit ManagerConnection(const CancelSignal* cancel = nullptr);
@@ -32,21 +35,22 @@ public:
     // Reads the next line under the rules of takeLineBytes. Returns false at
     // the end of the data; a last line without a newline is not delivered.
     bool receiveLine(std::string& line);
+    // The same, without copying the line when it need not be: the view stays
+    // valid until the next call.
+    bool receiveLine(std::string_view& line);
 
     void closeConnection() noexcept;
 
-private:
+  private:
     void waitFor(short events);
     void writeAll(const char* data, std::size_t length);
-    bool fillBuffer();
+    // Reads what the socket has, up to `capacity` bytes; 0 at the end.
+    std::size_t readSome(char* buffer, std::size_t capacity);
 
     int socket_ = -1;
     sockaddr_in address_{};
     const CancelSignal* cancel_;
-    std::vector<char> buffer_;
-    std::size_t bufferBegin_ = 0;
-    std::size_t bufferEnd_ = 0;
-    bool endOfData_ = false;
+    LineReader reader_;
 };
 
 }  // namespace reqwatch

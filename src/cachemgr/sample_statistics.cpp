@@ -8,12 +8,40 @@
 
 namespace reqwatch {
 
-void completeSample(SampleState& state, std::time_t now, std::int64_t interval) {
+void keepAsReference(SampleState& state) {
+    // The next fetch reads only ids and sizes of this sample: keep every
+    // record and number, but not the texts of the requests.
+    state.previous.clear();
+    state.previous.reserve(state.current.size());
+    for (const auto& connection : state.current) {
+        Connection& kept = state.previous.emplace_back();
+        kept.peer = connection.peer;
+        kept.size = connection.size;
+        kept.maxTime = connection.maxTime;
+        kept.averageSpeed = connection.averageSpeed;
+        kept.currentSpeed = connection.currentSpeed;
+        kept.urls.reserve(connection.urls.size());
+        for (const auto& entry : connection.urls) {
+            UrlEntry& reference = kept.urls.emplace_back();
+            reference.id = entry.id;
+            reference.count = entry.count;
+            reference.previousSize = entry.previousSize;
+            reference.size = entry.size;
+            reference.elapsed = entry.elapsed;
+            reference.averageSpeed = entry.averageSpeed;
+            reference.currentSpeed = entry.currentSpeed;
+            reference.delayPool = entry.delayPool;
+        }
+    }
+}
+
+void completeSample(SampleState& state, std::time_t now, std::int64_t interval,
+                    bool keepReference) {
     state.totalAverageSpeed = 0;
     state.totalCurrentSpeed = 0;
     const std::int64_t seconds = interval < 1 ? 1 : interval;
     for (auto& connection : state.current) {
-        std::sort(connection.urls.begin(), connection.urls.end(), compareUrlsBySize);
+        sortUrlsBySize(connection.urls);
         const auto entries = static_cast<std::int64_t>(connection.urls.size());
         state.requestCount = static_cast<std::int32_t>(std::min<std::int64_t>(
             std::numeric_limits<std::int32_t>::max(), state.requestCount + entries));
@@ -40,7 +68,11 @@ void completeSample(SampleState& state, std::time_t now, std::int64_t interval) 
         }
     }
     std::sort(state.current.begin(), state.current.end(), compareBySize);
-    state.previous = state.current;
+    if (keepReference) {
+        keepAsReference(state);
+    } else {
+        state.previous.clear();
+    }
     state.sampleTime = now;
 }
 

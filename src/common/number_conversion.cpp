@@ -14,25 +14,26 @@ std::int64_t leadingInteger64(std::string_view text) {
         negative = text[i] == '-';
         ++i;
     }
-    // Accumulate as a negative number, whose range is the larger one.
-    constexpr std::int64_t lowest = std::numeric_limits<std::int64_t>::min();
-    std::int64_t value = 0;
-    bool overflow = false;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        const int digit = text[i] - '0';
-        if (value < (lowest + digit) / 10) {
-            overflow = true;
-        } else {
-            value = value * 10 - digit;
+    // The magnitude, which for the lowest value is one more than the highest.
+    const std::uint64_t limit =
+        static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
+    std::uint64_t magnitude = 0;
+    for (; i < text.size(); ++i) {
+        const auto digit = static_cast<unsigned>(text[i] - '0');
+        if (digit > 9) {
+            break;
         }
+        if (magnitude > (limit - digit) / 10) {
+            magnitude = limit;  // too large: the value stops at the limit
+            break;
+        }
+        magnitude = magnitude * 10 + digit;
     }
-    if (overflow) {
-        return negative ? lowest : std::numeric_limits<std::int64_t>::max();
+    if (!negative) {
+        return static_cast<std::int64_t>(magnitude);
     }
-    if (negative) {
-        return value;
-    }
-    return value == lowest ? std::numeric_limits<std::int64_t>::max() : -value;
+    return magnitude == limit ? std::numeric_limits<std::int64_t>::min()
+                              : -static_cast<std::int64_t>(magnitude);
 }
 
 std::int32_t leadingInteger32(std::string_view text) {

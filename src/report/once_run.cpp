@@ -40,7 +40,9 @@ int runOnce(Options& options, std::ostream& out, std::ostream& err) {
     options.speedMode = AverageOnly;
     ConnectionList connections;
     try {
-        connections = fetchActiveRequests(state, options);
+        FetchSettings settings = FetchSettings::from(options);
+        settings.keepReference = false;  // no second sample follows
+        connections = fetchActiveRequests(state, settings);
     } catch (const sqstatException& error) {
         err << error.what() << "\n";
         err.flush();

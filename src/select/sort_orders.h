@@ -20,6 +20,10 @@ using ConnectionComparator = bool (*)(const Connection&, const Connection&);
 // Indexed by SortOrder.
 extern const std::array<ConnectionComparator, 4> sortComparators;
 
+// Orders the requests of one connection by compareUrlsBySize, largest first;
+// unstable. Sorts their sizes and moves each entry once.
+void sortUrlsBySize(std::vector<UrlEntry>& urls);
+
 // Sorts in place, unstably; an order outside the table leaves the list as it is.
 void sortConnections(ConnectionList& connections, SortOrder order);
 

@@ -44,6 +44,38 @@ TEST(LineBytes, KeepsPrintableAsciiAndDropsControlAndHighBytes) {
     }
 }
 
+TEST(LineBytes, TheViewWithoutCopyAgreesWithTheCopyingRules) {
+    struct Case {
+        std::string bytes;
+        bool viewed;  // one run of kept bytes, so no copy is needed
+    };
+    const Case cases[] = {
+        {"plain line\n", true},
+        {"\tremote: 10.0.0.1:5\n", true},
+        {"HTTP/1.1 200 OK\r\n", true},
+        {"\t\t  blanks stay  \r\r\n", true},
+        {"\n", true},
+        {"\t\r\n", true},
+        {std::string(40, 'x') + "\x80" + std::string(40, 'y') + "\n", false},
+        {"u\x01ri x\n", false},
+        {"no newline", false},
+        {"\tno newline\r", false},
+    };
+    for (const auto& item : cases) {
+        const char* begin = item.bytes.data();
+        const char* end = begin + item.bytes.size();
+        std::string_view view;
+        const char* viewed = viewLineBytes(view, begin, end);
+        EXPECT_EQ(viewed != nullptr, item.viewed) << item.bytes;
+        std::string copied;
+        const char* taken = takeLineBytes(copied, begin, end);
+        if (viewed != nullptr) {
+            EXPECT_EQ(viewed, taken);
+            EXPECT_EQ(std::string(view), copied);
+        }
+    }
+}
+
 TEST(LineBytes, AnOverLongLineIsCutAndTheNextLineIsWhole) {
     const std::string text = std::string(maxLineLength + 4321, 'x') + "\nnext\n";
     const auto lines = linesOf(text, 65536);
