@@ -12,7 +12,7 @@ namespace reqwatch {
 namespace {
 
 class TextSet {
-public:
+  public:
     explicit TextSet(const StringList& list) : list_(list) {
         // A few entries are searched faster as they are.
         if (list.size() > 8) {
@@ -23,7 +23,7 @@ public:
         return list_.size() > 8 ? set_.count(text) != 0 : listContains(list_, text);
     }
 
-private:
+  private:
     const StringList& list_;
     std::unordered_set<std::string_view> set_;
 };
@@ -59,8 +59,8 @@ bool matchesSearch(const Options& options, const Connection& connection,
     bool found = false;
     switch (options.hostsMode) {
         case NameAndIp:
-            found = contains(connection.peer, searchText) ||
-                    contains(connection.hostName, searchText);
+            found =
+                contains(connection.peer, searchText) || contains(connection.hostName, searchText);
             break;
         case NameOnly:
             found = contains(connection.hostName, searchText);
@@ -82,8 +82,8 @@ std::vector<DisplayRow> buildRowTexts(const ConnectionList& shown, std::uint32_t
     std::uint32_t y = top;
     const auto append = [&rows, &y](std::string text, std::uint32_t height, std::int32_t connection,
                                     std::string urlId, std::int32_t url, bool hidden) {
-        rows.push_back({std::move(text), y, height, connection, std::move(urlId), url, hidden,
-                        false});
+        rows.push_back(
+            {std::move(text), y, height, connection, std::move(urlId), url, hidden, false});
         y += height;
     };
     for (std::size_t k = 0; k < shown.size(); ++k) {
@@ -161,7 +161,7 @@ std::optional<std::string> placeSelection(std::vector<DisplayRow>& rows,
         const auto last = static_cast<std::uint32_t>(rows.size() - 1);
         selection.cursor = std::min(selection.cursor, last);
         for (auto& row : rows) {
-            row.selected = false;
+            row.selected = false;  // the rows may be those of an earlier pass
         }
         rows[selection.cursor].selected = true;
     }
@@ -195,10 +195,9 @@ void anchorWindow(const std::vector<DisplayRow>& rows, const Selection& selectio
         window.scrollOffset = static_cast<std::uint32_t>(scroll);
         // The lowest row above the selection that still starts in the window.
         const auto begin = rows.begin();
-        auto found = std::lower_bound(begin, begin + static_cast<std::ptrdiff_t>(cursor),
-                                      scroll + top, [](const DisplayRow& row, std::int64_t line) {
-                                          return row.line < line;
-                                      });
+        auto found = std::lower_bound(
+            begin, begin + static_cast<std::ptrdiff_t>(cursor), scroll + top,
+            [](const DisplayRow& row, std::int64_t line) { return row.line < line; });
         if (found != begin + static_cast<std::ptrdiff_t>(cursor) && found->hidden) {
             ++found;
         }
@@ -238,7 +237,8 @@ bool drawRows(DrawSurface& surface, const std::vector<DisplayRow>& rows, const L
             if (blank == std::string::npos || blank >= start + length) {
                 continue;
             }
-            surface.reverseVideo(static_cast<int>(screenRow + part), static_cast<int>(blank - start),
+            surface.reverseVideo(static_cast<int>(screenRow + part),
+                                 static_cast<int>(blank - start),
                                  static_cast<int>(start + length - blank));
         }
         selectedDrawn = true;

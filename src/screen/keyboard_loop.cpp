@@ -10,7 +10,9 @@ namespace reqwatch {
 
 namespace {
 
-const char* onOff(bool flag) { return flag ? " ON" : " OFF"; }
+const char* onOff(bool flag) {
+    return flag ? " ON" : " OFF";
+}
 
 // The next value of a cycling setting with `count` values.
 template <typename Enumeration>
@@ -107,7 +109,7 @@ void Screen::prompt(const std::string& text, const std::string& initial,
         setStatus(failure);
     }
     if (emptiesList) {
-        connections.clear();
+        setConnections({});
     }
     options.promptActive = false;
 }
@@ -115,57 +117,64 @@ void Screen::prompt(const std::string& text, const std::string& initial,
 void Screen::handleKey(int key) {
     switch (key) {
         case 'h':
-            prompt("Squid host", options.host,
-                   [this](const std::string& answer) {
-                       if (!answer.empty()) {
-                           options.host = answer;
-                       }
-                   },
-                   true);
+            prompt(
+                "Squid host", options.host,
+                [this](const std::string& answer) {
+                    if (!answer.empty()) {
+                        options.host = answer;
+                    }
+                },
+                true);
             return;
         case 'p':
-            prompt("Squid port", formatNumber(options.port),
-                   [this](const std::string& answer) {
-                       if (!answer.empty()) {
-                           options.port = static_cast<std::int32_t>(parseInteger(answer));
-                       }
-                   },
-                   true);
+            prompt(
+                "Squid port", formatNumber(options.port),
+                [this](const std::string& answer) {
+                    if (!answer.empty()) {
+                        options.port = static_cast<std::int32_t>(parseInteger(answer));
+                    }
+                },
+                true);
             return;
         case 'P':
-            prompt("Cachemgr password", options.pass,
-                   [this](const std::string& answer) { options.pass = answer; }, true);
+            prompt(
+                "Cachemgr password", options.pass,
+                [this](const std::string& answer) { options.pass = answer; }, true);
             return;
         case 'r':
-            prompt("Refresh interval (sec)", formatNumber(options.refreshInterval),
-                   [this](const std::string& answer) {
-                       const std::int64_t interval = parseInteger(answer);
-                       if (interval > 0 && interval <= INT32_MAX) {
-                           options.refreshInterval = static_cast<std::int32_t>(interval);
-                       } else {
-                           setStatus("Invalid refresh interval");
-                       }
-                   },
-                   false);
+            prompt(
+                "Refresh interval (sec)", formatNumber(options.refreshInterval),
+                [this](const std::string& answer) {
+                    const std::int64_t interval = parseInteger(answer);
+                    if (interval > 0 && interval <= INT32_MAX) {
+                        options.refreshInterval = static_cast<std::int32_t>(interval);
+                    } else {
+                        setStatus("Invalid refresh interval");
+                    }
+                },
+                false);
             return;
         case 'H':
-            prompt("Hosts to show", joinStrings(options.hosts, ","),
-                   [this](const std::string& answer) { options.hosts = splitString(answer, ","); },
-                   false);
+            prompt(
+                "Hosts to show", joinStrings(options.hosts, ","),
+                [this](const std::string& answer) { options.hosts = splitString(answer, ","); },
+                false);
             return;
         case 'u':
-            prompt("Users to show", joinStrings(options.users, ","),
-                   [this](const std::string& answer) { options.users = splitString(answer, ","); },
-                   false);
+            prompt(
+                "Users to show", joinStrings(options.users, ","),
+                [this](const std::string& answer) { options.users = splitString(answer, ","); },
+                false);
             return;
         case '/':
-            prompt("Search for", "",
-                   [this](const std::string& answer) {
-                       if (!answer.empty()) {
-                           searchText = answer;
-                       }
-                   },
-                   false);
+            prompt(
+                "Search for", "",
+                [this](const std::string& answer) {
+                    if (!answer.empty()) {
+                        searchText = answer;
+                    }
+                },
+                false);
             return;
         default:
             break;

@@ -32,9 +32,13 @@ Screen::Screen(Options& liveOptions, DrawSurface& surface, Clock clock)
     rowOptions.copySettings(options);
 }
 
-void Screen::startCurses() { surface_.start(); }
+void Screen::startCurses() {
+    surface_.start();
+}
 
-void Screen::endCurses() { surface_.stop(); }
+void Screen::endCurses() {
+    surface_.stop();
+}
 
 void Screen::redraw() {
     std::lock_guard<ErrorCheckingMutex> guard(lock);
@@ -49,7 +53,9 @@ void Screen::setError(const std::string& text) {
     draw();
 }
 
-void Screen::clearError() { errorText.clear(); }
+void Screen::clearError() {
+    errorText.clear();
+}
 
 void Screen::setStatus(const std::string& text) {
     if (!errorText.empty()) {
@@ -65,9 +71,35 @@ void Screen::setTotals(std::int64_t averageSpeed, std::int64_t currentSpeed) {
     totalCurrentSpeed = currentSpeed;
 }
 
-void Screen::setRequestCount(std::int32_t count) { requestCount = count; }
+void Screen::setRequestCount(std::int32_t count) {
+    requestCount = count;
+}
 
-void Screen::setConnections(ConnectionList list) { connections = std::move(list); }
+void Screen::setConnections(ConnectionList list) {
+    connections = std::move(list);
+    ++sampleNumber_;
+}
+
+Screen::RowKey Screen::rowKey(std::uint32_t top) const {
+    return {sampleNumber_,
+            top,
+            surface_.columns(),
+            options.brief,
+            options.detail,
+            options.full,
+            options.zero,
+            options.compactLongUrls,
+            options.compactSameUrls,
+            options.hostnameLookups,
+            options.stripDomain,
+            options.speedMode,
+            options.sortOrder,
+            options.hostsMode,
+            options.hosts,
+            options.users,
+            toggledConnections,
+            toggledUrls};
+}
 
 void Screen::expireStatus() {
     if (options.messageVisible && now() - statusTime > messageLifetime) {
@@ -79,11 +111,12 @@ std::int32_t Screen::fitOneLine(std::string& text) {
     return reqwatch::fitOneLine(text, surface_.columns(), rowOptions.compactLongUrls);
 }
 
-std::string Screen::helpText() const { return reqwatch::helpText(options); }
+std::string Screen::helpText() const {
+    return reqwatch::helpText(options);
+}
 
 void Screen::toggleSelected() {
-    StringList& list =
-        selectedRow.row.urlId.empty() ? toggledConnections : toggledUrls;
+    StringList& list = selectedRow.row.urlId.empty() ? toggledConnections : toggledUrls;
     const std::string& key =
         selectedRow.row.urlId.empty() ? selectedRow.connection.peer : selectedRow.row.urlId;
     if (listContains(list, key)) {
@@ -168,14 +201,24 @@ void Screen::draw() {
     }
     const auto top = static_cast<std::uint32_t>(y);
 
-    ConnectionList shown = connections;
-    filterConnections(shown, options);
-    if (options.compactSameUrls) {
-        compactUrls(shown);
+    RowKey key = rowKey(top);
+    if (!rowsBuilt_ || !(key == builtFor_)) {
+        // Filtered, merged and sorted on a copy: the sample itself stays.
+        shown_ = connections;
+        filterConnections(shown_, options);
+        if (options.compactSameUrls) {
+            compactUrls(shown_);
+        }
+        sortConnections(shown_, options.sortOrder);
+        rows_ = buildRowTexts(shown_, top,
+                              {options, toggledConnections, toggledUrls, surface_.columns()},
+                              rowOptions);
+        builtFor_ = std::move(key);
+        rowsBuilt_ = true;
     }
-    sortConnections(shown, options.sortOrder);
-    std::vector<DisplayRow> rows = buildRowTexts(
-        shown, top, {options, toggledConnections, toggledUrls, surface_.columns()}, rowOptions);
+    rowOptions.copySettings(options);
+    const ConnectionList& shown = shown_;
+    std::vector<DisplayRow>& rows = rows_;
     Selection selection{cursor, lastMove, std::move(searchText)};
     const auto failedSearch = placeSelection(rows, shown, rowOptions, selection);
     cursor = selection.cursor;

@@ -18,7 +18,7 @@
 namespace reqwatch {
 
 class Screen {
-public:
+  public:
     using Clock = std::function<std::time_t()>;
 
     Screen(Options& options, DrawSurface& surface, Clock clock = {});
@@ -71,6 +71,8 @@ public:
     std::int64_t totalAverageSpeed = 0;
     std::int64_t totalCurrentSpeed = 0;
     std::int32_t requestCount = 0;
+    // Change it only through setConnections, which tells the drawing pass
+    // that its rows are out of date.
     ConnectionList connections;
     std::string statusText;
     std::time_t statusTime = 0;
@@ -87,7 +89,33 @@ public:
     std::uint32_t firstVisibleRow = 0;
     Options rowOptions;
 
-private:
+  private:
+    // What the rows of a drawing pass follow from. The pass builds them anew
+    // only when one of these changed; a key that only moves the selection
+    // reuses the rows it built before.
+    struct RowKey {
+        std::uint64_t sample = 0;
+        std::uint32_t top = 0;
+        int columns = 0;
+        bool brief = false;
+        bool detail = false;
+        bool full = false;
+        bool zero = false;
+        bool compactLongUrls = false;
+        bool compactSameUrls = false;
+        bool hostnameLookups = false;
+        bool stripDomain = false;
+        SpeedMode speedMode = BothSpeeds;
+        SortOrder sortOrder = BySize;
+        HostsMode hostsMode = NameAndIp;
+        StringList hosts;
+        StringList users;
+        StringList toggledConnections;
+        StringList toggledUrls;
+        bool operator==(const RowKey&) const = default;
+    };
+    RowKey rowKey(std::uint32_t top) const;
+
     // Draws a heading text centred on a row when it fits one line, else from
     // column 0.
     void drawHeading(int row, const std::string& text, int lines);
@@ -101,6 +129,11 @@ private:
 
     DrawSurface& surface_;
     Clock clock_;
+    std::uint64_t sampleNumber_ = 0;  // counts the calls of setConnections
+    bool rowsBuilt_ = false;
+    RowKey builtFor_;
+    ConnectionList shown_;  // the connections the rows were built from
+    std::vector<DisplayRow> rows_;
 };
 
 }  // namespace reqwatch

@@ -14,9 +14,9 @@ namespace {
 using ::testing::StartsWith;
 
 class KeyboardTest : public ::testing::Test {
-protected:
+  protected:
     KeyboardTest() : grid(80, 24), screen(options, grid, [this] { return clock; }) {
-        screen.connections = twoClients();
+        screen.setConnections(twoClients());
     }
 
     // Runs the keyboard loop over the keys, then quits.
@@ -133,7 +133,7 @@ TEST_F(KeyboardTest, SpaceHelpAndQuit) {
 }
 
 TEST_F(KeyboardTest, CursorKeysMoveTheSelection) {
-    screen.connections = manyClients(8, 2);
+    screen.setConnections(manyClients(8, 2));
     press({keys::Down, keys::Down, keys::Down});  // onto the separator: on to row 4
     EXPECT_EQ(screen.cursor, 4u);
     press({keys::Up});
@@ -196,12 +196,12 @@ TEST_F(KeyboardTest, ConnectionPromptsEmptyTheListInEveryCase) {
     press({'p', keys::CtrlU, keys::CarriageReturn});
     EXPECT_EQ(options.port, 3128);
     EXPECT_TRUE(screen.connections.empty());
-    screen.connections = twoClients();
+    screen.setConnections(twoClients());
     press({'p', keys::Backspace, keys::Backspace, keys::Backspace, keys::Backspace, '8', '0', '8',
            '0', keys::CarriageReturn});
     EXPECT_EQ(options.port, 8080);
     EXPECT_TRUE(screen.connections.empty());
-    screen.connections = twoClients();
+    screen.setConnections(twoClients());
     press({'h', keys::Escape});
     EXPECT_EQ(screen.statusText, "invalid input");
     EXPECT_EQ(options.host, "127.0.0.1");
