@@ -21,6 +21,15 @@ std::string endpointText(const FetchSettings& settings) {
 
 }  // namespace
 
+std::string activeRequestsRequest(bool modern, const std::string& pass) {
+    std::string request = modern ? "GET /squid-internal-mgr/active_requests HTTP/1.0\n"
+                                 : "GET cache_object://localhost/active_requests HTTP/1.0\n";
+    if (!pass.empty()) {
+        request += "Authorization: Basic " + base64Encode("admin:" + pass) + "\n";
+    }
+    return request;  // sendRequest adds the closing CR LF
+}
+
 void reportFormatChanged(const std::string& server, const std::string& line) {
     std::string message = "Warning!!! Please send bug report.";
     message += " active_requests format changed - '";
@@ -43,44 +52,51 @@ ConnectionList fetchActiveRequests(SampleState& state, Options& options) {
 ConnectionList fetchActiveRequests(SampleState& state, const FetchSettings& settings,
                                    const CancelSignal* cancel) {
     state.requestCount = 0;
-    ManagerConnection connection(cancel);
-    try {
-        connection.openConnection(settings.host, settings.port);
-    } catch (const sqconnException& error) {
-        throw sqstatException(error.message + " while connecting to " + endpointText(settings),
-                              sqstatException::ConnectFailed);
-    }
-    state.current.clear();
-
-    std::string request = "GET cache_object://localhost/active_requests HTTP/1.0\n";
-    if (!settings.pass.empty()) {
-        request += "Authorization: Basic " + base64Encode("admin:" + settings.pass) + "\n";
-    }
-    try {
-        connection.sendRequest(request);
-        std::string line;
-        if (!connection.receiveLine(line)) {
-            throw sqstatException("Empty reply from " + endpointText(settings),
-                                  sqstatException::TransportFailed);
+    const std::string endpoint = endpointText(settings);
+    // Squid 7 no longer serves the legacy URL; every Squid since 3.2 serves
+    // the modern path too. A proxy that refused one is asked once more with
+    // the other, and the one it accepted is tried first from then on.
+    const bool modernFirst = state.modernRequestEndpoint == endpoint;
+    for (int attempt = 0;; ++attempt) {
+        const bool modern = attempt == 0 ? modernFirst : !modernFirst;
+        ManagerConnection connection(cancel);
+        try {
+            connection.openConnection(settings.host, settings.port);
+        } catch (const sqconnException& error) {
+            throw sqstatException(error.message + " while connecting to " + endpoint,
+                                  sqstatException::ConnectFailed);
         }
-        if (!isAcceptedStatusLine(line)) {
-            throw sqstatException("Access to squid statistic denied: " + line,
-                                  sqstatException::AccessDenied);
+        state.current.clear();
+        try {
+            connection.sendRequest(activeRequestsRequest(modern, settings.pass));
+            std::string line;
+            if (!connection.receiveLine(line)) {
+                throw sqstatException("Empty reply from " + endpoint,
+                                      sqstatException::TransportFailed);
+            }
+            if (!isAcceptedStatusLine(line)) {
+                if (attempt == 0) {
+                    continue;
+                }
+                throw sqstatException("Access to squid statistic denied: " + line,
+                                      sqstatException::AccessDenied);
+            }
+            state.modernRequestEndpoint = modern ? endpoint : std::string();
+            const std::time_t now = std::time(nullptr);
+            const std::int64_t interval = static_cast<std::int64_t>(now) - state.sampleTime;
+            ActiveRequestsParser parser(state, settings);
+            std::string_view pageLine;
+            while (connection.receiveLine(pageLine)) {
+                parser.parseLine(pageLine);
+            }
+            completeSample(state, now, interval, settings.keepReference);
+        } catch (const sqconnException& error) {
+            throw sqstatException(error.message, sqstatException::TransportFailed);
         }
-        const std::time_t now = std::time(nullptr);
-        const std::int64_t interval = static_cast<std::int64_t>(now) - state.sampleTime;
-        ActiveRequestsParser parser(state, settings);
-        std::string_view pageLine;
-        while (connection.receiveLine(pageLine)) {
-            parser.parseLine(pageLine);
-        }
-        completeSample(state, now, interval, settings.keepReference);
-    } catch (const sqconnException& error) {
-        throw sqstatException(error.message, sqstatException::TransportFailed);
+        connection.closeConnection();
+        // The caller gets the sample itself; the state keeps its reference copy.
+        return std::move(state.current);
     }
-    connection.closeConnection();
-    // The caller gets the sample itself; the state keeps its reference copy.
-    return std::move(state.current);
 }
 
 }  // namespace reqwatch

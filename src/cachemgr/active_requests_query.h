@@ -21,6 +21,10 @@ ConnectionList fetchActiveRequests(SampleState& state, const FetchSettings& sett
                                    const CancelSignal* cancel = nullptr);
 ConnectionList fetchActiveRequests(SampleState& state, Options& options);
 
+// The request for the page, before its closing CR LF: the legacy
+// cache_object URL, or the modern /squid-internal-mgr/ path.
+std::string activeRequestsRequest(bool modern, const std::string& pass);
+
 // Throws the "format changed" sqstatException for a page line.
 [[noreturn]] void reportFormatChanged(const std::string& server, const std::string& line);
 

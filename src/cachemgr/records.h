@@ -48,6 +48,9 @@ struct SampleState {
     ConnectionList current;
     ConnectionList previous;
     std::time_t sampleTime = 0;
+    // "host:port" of a proxy that accepted the modern request path, so that
+    // the next fetch asks it that way first; empty for the legacy URL.
+    std::string modernRequestEndpoint;
 };
 
 }  // namespace reqwatch

@@ -121,9 +121,11 @@ TEST(ActiveRequestsQuery, FailuresKeepTheLastGoodSampleAsReference) {
     const Case cases[] = {
         {{}, sqstatException::TransportFailed, "Empty reply from " + endpoint},
         {reset, sqstatException::TransportFailed, "Connection reset by peer"},
-        {{"HTTP/1.1 403 Forbidden\r\n\r\n"}, sqstatException::AccessDenied,
+        {{"HTTP/1.1 403 Forbidden\r\n\r\n"},
+         sqstatException::AccessDenied,
          "Access to squid statistic denied: HTTP/1.1 403 Forbidden"},
-        {{cacheManagerReply("uri a b\n")}, sqstatException::FormatChanged,
+        {{cacheManagerReply("uri a b\n")},
+         sqstatException::FormatChanged,
          "Warning!!! Please send bug report. active_requests format changed - 'uri a b'. "
          "squid/5.7. reqwatch-2015-02-08"},
     };
@@ -159,8 +161,8 @@ TEST(ActiveRequestsQuery, AnUnreachableProxyNamesHostAndPort) {
 
 TEST(ActiveRequestsQuery, ASecondSampleHasCurrentSpeeds) {
     FakeCacheManager server;
-    const std::string grown = std::string(onePage).replace(onePage.find("4096, out.size 4096"),
-                                                           19, "9096, out.size 9096");
+    const std::string grown = std::string(onePage).replace(onePage.find("4096, out.size 4096"), 19,
+                                                           "9096, out.size 9096");
     server.setReplies({{cacheManagerReply(onePage)}, {cacheManagerReply(grown)}});
     SampleState state;
     fetchActiveRequests(state, settingsFor(server));
@@ -171,6 +173,62 @@ TEST(ActiveRequestsQuery, ASecondSampleHasCurrentSpeeds) {
     EXPECT_GT(request.currentSpeed, 0);
     EXPECT_LE(request.currentSpeed, 5000);
     EXPECT_EQ(state.totalCurrentSpeed, request.currentSpeed);
+}
+
+}  // namespace
+}  // namespace reqwatch
+
+namespace reqwatch {
+namespace {
+
+const std::string legacyRequest = "GET cache_object://localhost/active_requests HTTP/1.0\n\r\n";
+const std::string modernRequest = "GET /squid-internal-mgr/active_requests HTTP/1.0\n\r\n";
+
+// A proxy that serves the page only for one of the two request forms.
+testsupport::FakeCacheManager::Responder acceptingOnly(const std::string& accepted,
+                                                       const std::string& refusal) {
+    return [accepted, refusal](const std::string& request) {
+        return testsupport::FakeReply{request == accepted ? cacheManagerReply(onePage)
+                                                          : refusal + "\r\n\r\n"};
+    };
+}
+
+TEST(ActiveRequestsQuery, FallsBackToTheModernPathAndKeepsToIt) {
+    FakeCacheManager server;
+    server.setResponder(acceptingOnly(modernRequest, "HTTP/1.1 400 Bad Request"));
+    SampleState state;
+    EXPECT_EQ(fetchActiveRequests(state, settingsFor(server)).size(), 1u);
+    EXPECT_EQ(server.requests(), (std::vector<std::string>{legacyRequest, modernRequest}));
+    fetchActiveRequests(state, settingsFor(server));
+    EXPECT_EQ(server.requests().size(), 3u);  // straight to the modern path
+    EXPECT_EQ(server.requests()[2], modernRequest);
+
+    // The same proxy turns back to the legacy URL only: one fallback, and the
+    // legacy URL comes first again.
+    server.setResponder(acceptingOnly(legacyRequest, "HTTP/1.1 404 Not Found"));
+    fetchActiveRequests(state, settingsFor(server));
+    fetchActiveRequests(state, settingsFor(server));
+    EXPECT_EQ(server.requests(),
+              (std::vector<std::string>{legacyRequest, modernRequest, modernRequest, modernRequest,
+                                        legacyRequest, legacyRequest}));
+}
+
+TEST(ActiveRequestsQuery, BothFormsRefusedReportTheSecondStatusLine) {
+    FakeCacheManager server;
+    server.setResponder([](const std::string& request) {
+        return testsupport::FakeReply{request.find("cache_object") != std::string::npos
+                                          ? "HTTP/1.1 400 Bad Request\r\n\r\n"
+                                          : "HTTP/1.1 401 Unauthorized\r\n\r\n"};
+    });
+    SampleState state;
+    const auto failure = fetchFailure(state, settingsFor(server, "wrong"));
+    EXPECT_EQ(failure.kind, sqstatException::AccessDenied);
+    EXPECT_STREQ(failure.what(), "Access to squid statistic denied: HTTP/1.1 401 Unauthorized");
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1],
+              "GET /squid-internal-mgr/active_requests HTTP/1.0\n"
+              "Authorization: Basic YWRtaW46d3Jvbmc=\n\r\n");
 }
 
 }  // namespace

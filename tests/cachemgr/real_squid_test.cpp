@@ -262,6 +262,22 @@ TEST_F(RealSquid, AWrongOrMissingPasswordIsRefusedWithTheProxysStatusLine) {
     }
 }
 
+TEST_F(RealSquid, AcceptsTheModernRequestPathAsWellAsTheLegacyUrl) {
+    SampleState state;
+    const auto settingsNow = settings(squid->settings().managerPassword);
+    state.modernRequestEndpoint = settingsNow.host + ":" + std::to_string(settingsNow.port);
+    const ConnectionList sample = fetchActiveRequests(state, settingsNow);
+    ASSERT_FALSE(sample.empty());
+    bool sawModern = false;
+    for (const auto& url : sample.front().urls) {
+        sawModern =
+            sawModern || url.uri.find("/squid-internal-mgr/active_requests") != std::string::npos;
+    }
+    EXPECT_TRUE(sawModern) << "the page lists the request that asked for it";
+    EXPECT_EQ(state.modernRequestEndpoint,
+              settingsNow.host + ":" + std::to_string(settingsNow.port));
+}
+
 // The name the system gives 127.0.0.1 (from /etc/hosts), without its domain.
 std::string loopbackName() {
     sockaddr_in address{};

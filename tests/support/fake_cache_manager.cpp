@@ -79,6 +79,12 @@ FakeCacheManager::~FakeCacheManager() {
 void FakeCacheManager::setReplies(std::vector<FakeReply> replies) {
     std::lock_guard<std::mutex> guard(lock_);
     replies_ = std::move(replies);
+    responder_ = nullptr;
+}
+
+void FakeCacheManager::setResponder(Responder responder) {
+    std::lock_guard<std::mutex> guard(lock_);
+    responder_ = std::move(responder);
 }
 
 std::vector<std::string> FakeCacheManager::requests() const {
@@ -137,7 +143,7 @@ void FakeCacheManager::acceptLoop() {
     }
 }
 
-void FakeCacheManager::serve(int socket, const FakeReply& reply, std::size_t index) {
+void FakeCacheManager::serve(int socket, FakeReply reply, std::size_t index) {
     const auto wait = [this, socket](short events, int milliseconds) {
         pollfd descriptors[2] = {{socket, events, 0}, {wakePipe_[0], POLLIN, 0}};
         const int ready = poll(descriptors, 2, milliseconds);
@@ -164,6 +170,12 @@ void FakeCacheManager::serve(int socket, const FakeReply& reply, std::size_t ind
         received.append(buffer, static_cast<size_t>(count));
         std::lock_guard<std::mutex> guard(lock_);
         requests_[index] = received;
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (responder_) {
+            reply = responder_(received);
+        }
     }
     const std::size_t total = std::min(reply.bytes.size(), reply.cutAfter);
     std::size_t sent = 0;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,13 +19,13 @@ struct FakeReply {
     std::size_t chunkSize = 0;  // 0 sends everything in one go
     std::chrono::milliseconds chunkDelay{0};
     std::size_t cutAfter = std::string::npos;  // send at most this many bytes
-    bool reset = false;  // end with a connection reset instead of a close
-    bool hang = false;   // keep the connection open after sending, until stopped
+    bool reset = false;                        // end with a connection reset instead of a close
+    bool hang = false;         // keep the connection open after sending, until stopped
     bool skipRequest = false;  // answer without reading the request first
 };
 
 class FakeCacheManager {
-public:
+  public:
     // Listens on 127.0.0.1; port 0 picks a free one.
     explicit FakeCacheManager(int port = 0);
     ~FakeCacheManager();
@@ -36,6 +37,9 @@ public:
     // Replies are used in turn, one per connection; the last one repeats.
     void setReplies(std::vector<FakeReply> replies);
     void setReply(FakeReply reply) { setReplies({std::move(reply)}); }
+    // Or the reply is chosen by the request it answers.
+    using Responder = std::function<FakeReply(const std::string& request)>;
+    void setResponder(Responder responder);
 
     // The bytes received on each connection so far, in order of connection.
     std::vector<std::string> requests() const;
@@ -46,9 +50,9 @@ public:
     void stopListening();
     void startListening();
 
-private:
+  private:
     void acceptLoop();
-    void serve(int socket, const FakeReply& reply, std::size_t index);
+    void serve(int socket, FakeReply reply, std::size_t index);
 
     int port_ = 0;
     int listener_ = -1;
@@ -56,6 +60,7 @@ private:
     std::atomic<bool> stopping_{false};
     mutable std::mutex lock_;
     std::vector<FakeReply> replies_;
+    Responder responder_;
     std::vector<std::string> requests_;
     std::vector<std::thread> handlers_;
     std::thread acceptor_;
