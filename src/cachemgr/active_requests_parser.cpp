@@ -3,6 +3,7 @@
 #include <array>
 
 #include "cachemgr/active_requests_query.h"
+#include "cachemgr/exceptions.h"
 #include "common/number_conversion.h"
 #include "common/saturating.h"
 
@@ -100,8 +101,9 @@ std::string resolveClientName(const FetchSettings& settings, const std::string& 
     return address;
 }
 
-ActiveRequestsParser::ActiveRequestsParser(SampleState& state, const FetchSettings& settings)
-    : state_(state), settings_(settings), previous_(state.previous) {
+ActiveRequestsParser::ActiveRequestsParser(SampleState& state, const FetchSettings& settings,
+                                           std::size_t requestLimit)
+    : state_(state), settings_(settings), previous_(state.previous), requestLimit_(requestLimit) {
     // The previous sample is the best guess of this one's size.
     state_.current.reserve(state_.previous.size());
     connectionByPeer_.reserve(state_.previous.size());
@@ -126,6 +128,12 @@ void ActiveRequestsParser::addressLine(std::string_view word) {
     const auto colon = word.rfind(':');
     if (colon == std::string_view::npos || colon == 0) {
         return;  // no address before the port
+    }
+    if (++requests_ > requestLimit_) {
+        throw sqstatException("More than " + std::to_string(requestLimit_) +
+                                  " active requests in the reply from " + settings_.host + ":" +
+                                  std::to_string(settings_.port),
+                              sqstatException::TransportFailed);
     }
     const std::string_view address = word.substr(0, colon);
     const std::uint64_t hash = FlatTextIndex::hashOf(address);

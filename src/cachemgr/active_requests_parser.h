@@ -38,8 +38,13 @@ std::string resolveClientName(const FetchSettings& settings, const std::string& 
 
 class ActiveRequestsParser {
   public:
+    // More requests than any proxy serves at once: a page that goes on
+    // beyond it is refused rather than allowed to exhaust memory.
+    static constexpr std::size_t maxRequests = 1000000;
+
     // Fills `state.current` (expected empty) and `state.server`.
-    ActiveRequestsParser(SampleState& state, const FetchSettings& settings);
+    ActiveRequestsParser(SampleState& state, const FetchSettings& settings,
+                         std::size_t requestLimit = maxRequests);
 
     // One line of the reply after the status line, control characters already
     // removed. Throws sqstatException when a recognised line has the wrong
@@ -59,6 +64,8 @@ class ActiveRequestsParser {
     // The entry the per-request lines fill in, by position; -1 for none.
     std::ptrdiff_t currentConnection_ = -1;
     std::ptrdiff_t currentUrl_ = -1;
+    std::size_t requests_ = 0;  // address lines so far
+    const std::size_t requestLimit_;
     FlatTextIndex connectionByPeer_;  // positions in state_.current
     // The logins of each connection of `state_.current`, for the duplicate test.
     std::vector<std::unordered_set<std::string>> usersSeen_;

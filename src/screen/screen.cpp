@@ -1,5 +1,6 @@
 #include "screen/screen.h"
 
+#include <algorithm>
 #include <cctype>
 #include <mutex>
 
@@ -143,10 +144,14 @@ void Screen::drawTopLine() {
         }
     } else if (!errorText.empty()) {
         errorText = replaceAll(errorText, "\n", " ");
-        const int column = columns / 2 - textLength(errorText) / 2;
-        if (column >= 0 && surface_.moveTo(0, column)) {
-            surface_.addText(errorText);
-            surface_.reverseVideo(0, column, textLength(errorText));
+        // Centred; a failure wider than the screen shows as much of itself as
+        // fits rather than nothing at all.
+        const int length = std::min(textLength(errorText), std::max(columns, 0));
+        const int column = std::max(columns / 2 - textLength(errorText) / 2, 0);
+        if (surface_.moveTo(0, column)) {
+            surface_.addText(
+                std::string_view(errorText).substr(0, static_cast<std::size_t>(length)));
+            surface_.reverseVideo(0, column, length);
         }
     } else {
         if (surface_.moveTo(0, 0)) {

@@ -19,8 +19,8 @@ std::string block(const std::string& id, const std::string& address, const std::
                   const std::string& user = "-", const std::string& pool = "0") {
     return "Connection: " + id + "\n\tFD 12, read 140, wrote 0\n\tremote: " + address +
            "\n\tlocal: 127.0.0.1:3128\nuri " + uri + "\nlogType TCP_MISS\nout.offset " + size +
-           ", out.size " + size + "\nstart 1796896696.3 (" + elapsed +
-           " seconds ago)\nusername " + user + "\ndelay_pool " + pool + "\n\n";
+           ", out.size " + size + "\nstart 1796896696.3 (" + elapsed + " seconds ago)\nusername " +
+           user + "\ndelay_pool " + pool + "\n\n";
 }
 
 TEST(ActiveRequestsParser, GroupsRequestsByClientAddressInPageOrder) {
@@ -118,10 +118,18 @@ TEST(ActiveRequestsParser, RequestWithoutUriKeepsCountZeroAndRepeatedAddressLine
 
 TEST(ActiveRequestsParser, RecognisedLinesWithTheWrongWordCountChangeTheFormat) {
     const std::string lines[] = {
-        "uri http://a/ b",          "Server: squid 5",       "Connection: 0x1 0x2",
-        "remote: 10.0.0.1:1 x",     "out.offset 1, 2",       "start 1 (2 seconds ago) x",
-        "start 1  (2 seconds ago)", "delay_pool 1 2",        "username a b",
-        "username  a",              "peer: ",                "uri ",
+        "uri http://a/ b",
+        "Server: squid 5",
+        "Connection: 0x1 0x2",
+        "remote: 10.0.0.1:1 x",
+        "out.offset 1, 2",
+        "start 1 (2 seconds ago) x",
+        "start 1  (2 seconds ago)",
+        "delay_pool 1 2",
+        "username a b",
+        "username  a",
+        "peer: ",
+        "uri ",
     };
     for (const auto& line : lines) {
         SampleState state;
@@ -159,8 +167,8 @@ TEST(ActiveRequestsParser, NamesComeFromTheResolverOnlyWhileLookupsAreOn) {
 }
 
 TEST(SplitHostPort, SplitsAtTheLastColon) {
-    EXPECT_EQ(splitHostPort("10.0.0.1:80"), std::make_pair(std::string("10.0.0.1"),
-                                                           std::string("80")));
+    EXPECT_EQ(splitHostPort("10.0.0.1:80"),
+              std::make_pair(std::string("10.0.0.1"), std::string("80")));
     EXPECT_EQ(splitHostPort("[::1]:80").first, "[::1]");
     EXPECT_EQ(splitHostPort("noport"), std::make_pair(std::string(), std::string()));
 }
@@ -178,6 +186,30 @@ TEST(FindPreviousEntry, FirstEntryWithTheIdOrANewOne) {
     const UrlEntry missing = findPreviousEntry(index, "0x2");
     EXPECT_EQ(missing.size, 0);
     EXPECT_EQ(missing.delayPool, -1);
+}
+
+}  // namespace
+}  // namespace reqwatch
+
+namespace reqwatch {
+namespace {
+
+TEST(ActiveRequestsParser, APageBeyondTheRequestLimitIsRefused) {
+    SampleState state;
+    const FetchSettings settings{"proxy", 3128, "", false, nullptr};
+    ActiveRequestsParser parser(state, settings, 3);
+    for (int i = 0; i < 3; ++i) {
+        parser.parseLine("Connection: 0x" + std::to_string(i));
+        parser.parseLine("remote: 10.0.0.1:" + std::to_string(i));
+    }
+    parser.parseLine("Connection: 0x9");
+    try {
+        parser.parseLine("remote: 10.0.0.2:9");
+        FAIL() << "a fourth request was taken";
+    } catch (const sqstatException& error) {
+        EXPECT_EQ(error.kind, sqstatException::TransportFailed);
+        EXPECT_STREQ(error.what(), "More than 3 active requests in the reply from proxy:3128");
+    }
 }
 
 }  // namespace

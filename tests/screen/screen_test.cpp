@@ -138,6 +138,17 @@ TEST_F(ScreenTest, AnErrorTextIsCentredOnOneLineAndBlocksMessages) {
     EXPECT_THAT(grid.row(0), StartsWith("Connected to "));
 }
 
+TEST_F(ScreenTest, AFailureWiderThanTheScreenShowsWhatFits) {
+    const std::string failure =
+        "Warning!!! Please send bug report. active_requests format changed - 'uri a b'. "
+        "squid/5.7. reqwatch-2015-02-08";
+    ASSERT_GT(failure.size(), 80u);
+    screen.setError(failure);
+    EXPECT_EQ(grid.row(0), failure.substr(0, 80));
+    EXPECT_EQ(grid.reverseText(0), failure.substr(0, 80));
+    EXPECT_EQ(grid.row(1), dashes);
+}
+
 TEST_F(ScreenTest, AFailedSearchIsReportedOnTheSamePass) {
     {
         std::lock_guard<ErrorCheckingMutex> guard(screen.lock);

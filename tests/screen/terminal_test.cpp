@@ -40,7 +40,8 @@ std::string manyClientPage(int clients) {
     for (int i = 0; i < clients; ++i) {
         const std::string address = "10.1.0." + std::to_string(i + 1);
         for (int u = 0; u < 2; ++u) {
-            page += requestBlock("0x" + std::to_string(i * 2 + u), address + ":" + std::to_string(6000 + u),
+            page += requestBlock("0x" + std::to_string(i * 2 + u),
+                                 address + ":" + std::to_string(6000 + u),
                                  "http://host" + std::to_string(i) + "/u" + std::to_string(u),
                                  std::to_string(1000000 - i * 1000 - u), "5.0");
         }
@@ -49,14 +50,14 @@ std::string manyClientPage(int clients) {
 }
 
 class Terminal : public ::testing::Test {
-protected:
+  protected:
     // Runs reqwatch with -n (no name service) against the fake; after it
     // ends, the shell shows its exit status and the terminal's line mode.
     void start(const std::vector<std::string>& arguments, int columns = 100, int lines = 30) {
         std::string command = "ASAN_OPTIONS=log_path=" + sanitizerLogs.file("asan") +
                               " TSAN_OPTIONS='log_path=" + sanitizerLogs.file("tsan") +
-                              " second_deadlock_stack=1 atexit_sleep_ms=0' " + REQWATCH_BINARY + " -n -p " +
-                              std::to_string(server.port());
+                              " second_deadlock_stack=1 atexit_sleep_ms=0' " + REQWATCH_BINARY +
+                              " -n -p " + std::to_string(server.port());
         for (const auto& argument : arguments) {
             command += " '" + argument + "'";
         }
@@ -141,7 +142,8 @@ TEST_F(Terminal, DisplayKeysConfirmAndChangeTheList) {
     ASSERT_TRUE(showsStatus("Brief output OFF"));
     terminal->type("d");
     ASSERT_TRUE(showsStatus("Detailed output ON"));
-    EXPECT_THAT(row(4), StartsWith("    http://a.example/one (size: 878KB, average speed: 87.9 KB/s)"));
+    EXPECT_THAT(row(4),
+                StartsWith("    http://a.example/one (size: 878KB, average speed: 87.9 KB/s)"));
     terminal->type("f");
     ASSERT_TRUE(showsStatus("Showing full details ON"));
     EXPECT_THAT(row(3), HasSubstr("max time: 10s)"));
@@ -208,8 +210,9 @@ TEST_F(Terminal, PromptsAcceptCancelAndRefuse) {
     terminal->type("H");
     ASSERT_TRUE(terminal->waitForText("Hosts to show> 10.0.0.2,10.9.0.0/16"));
     terminal->sendKeys({"C-u", "Enter"});
-    ASSERT_TRUE(terminal->waitFor(
-        [](const std::string& screen) { return screen.find("Filtering by:") == std::string::npos; }));
+    ASSERT_TRUE(terminal->waitFor([](const std::string& screen) {
+        return screen.find("Filtering by:") == std::string::npos;
+    }));
 
     terminal->type("u");
     ASSERT_TRUE(terminal->waitForText("Users to show>"));
@@ -241,9 +244,9 @@ TEST_F(Terminal, ScrollingFollowsTheSelection) {
     start({}, 80, 24);  // list area: rows 3 to 21
     ASSERT_TRUE(terminal->waitForText("Host: 10.1.0.1"));
     terminal->sendKeys({"End"});
-    ASSERT_TRUE(terminal->waitFor(
-        [this](const std::string&) { return row(20).find("    http://host29/u1") == 0; }))
-        << terminal->screen();
+    ASSERT_TRUE(terminal->waitFor([this](const std::string&) {
+        return row(20).find("    http://host29/u1") == 0;
+    })) << terminal->screen();
     EXPECT_THAT(row(19), StartsWith("    http://host29/u0"));
     terminal->sendKeys({"Home"});
     ASSERT_TRUE(terminal->waitFor(
@@ -294,7 +297,36 @@ TEST_F(Terminal, QuitDuringAHangingFetchReturnsAtOnce) {
     }
     ASSERT_EQ(server.connectionCount(), 1u);
     std::this_thread::sleep_for(300ms);
+    // The keys keep working while the fetch waits.
+    terminal->type("b");
+    ASSERT_TRUE(showsStatus("Brief output ON")) << terminal->screen();
+    terminal->type("?");
+    ASSERT_TRUE(terminal->waitForText(" SPACE - stop refreshing (OFF)"));
     quit(1000ms);
+}
+
+TEST_F(Terminal, FaultyRepliesShowTheirMessageOnTheTopLine) {
+    FakeReply reset{cacheManagerReply(twoClientPage())};
+    reset.reset = true;
+    reset.cutAfter = 300;
+    struct Case {
+        FakeReply reply;
+        std::string message;
+    };
+    const Case cases[] = {
+        {reset, "Connection reset by peer"},
+        {{"HTTP/1.1 407 Proxy Authentication Required\r\n\r\n"},
+         "Access to squid statistic denied: HTTP/1.1 407 Proxy Authentication Required"},
+        {{cacheManagerReply("uri a b\n")}, "Warning!!! Please send bug report."},
+        {{""}, "Empty reply from 127.0.0.1:"},
+    };
+    for (const auto& item : cases) {
+        server.setReply(item.reply);
+        start({"-r", "1"});
+        ASSERT_TRUE(terminal->waitForText(item.message)) << terminal->screen();
+        quit();
+        terminal.reset();
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -137,6 +138,27 @@ RunResult runReqwatch(const std::vector<std::string>& arguments,
     return runCommand(argv, environment);
 }
 
+RunResult runReqwatchMeasured(const std::vector<std::string>& arguments, long& peakKb) {
+    char file[] = "/tmp/reqwatch-peak.XXXXXX";
+    const int descriptor = mkstemp(file);
+    if (descriptor < 0) {
+        throw std::runtime_error("mkstemp failed");
+    }
+    close(descriptor);
+    std::vector<std::string> argv{PEAK_MEMORY_BINARY, file, REQWATCH_BINARY};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    RunResult result = runCommand(argv);
+    peakKb = -1;
+    if (FILE* input = std::fopen(file, "r")) {
+        if (std::fscanf(input, "%ld", &peakKb) != 1) {
+            peakKb = -1;
+        }
+        std::fclose(input);
+    }
+    unlink(file);
+    return result;
+}
+
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& outputFile) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -156,7 +178,9 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
     }
 }
 
-ChildProcess::~ChildProcess() { stop(); }
+ChildProcess::~ChildProcess() {
+    stop();
+}
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(other.pid_), status_(other.status_) {

@@ -26,10 +26,13 @@ RunResult runCommand(const std::vector<std::string>& argv,
 RunResult runReqwatch(const std::vector<std::string>& arguments,
                       const std::map<std::string, std::string>& environment = {});
 
+// The same, measuring its peak resident memory in KiB.
+RunResult runReqwatchMeasured(const std::vector<std::string>& arguments, long& peakKb);
+
 // A child process started in the background and stopped by its id when the
 // object goes: SIGTERM, then SIGKILL if it does not end within a second.
 class ChildProcess {
-public:
+  public:
     ChildProcess() = default;
     explicit ChildProcess(const std::vector<std::string>& argv, const std::string& outputFile = "");
     ~ChildProcess();
@@ -41,7 +44,7 @@ public:
     // Stops the process and returns its exit status (128 + signal when killed).
     int stop();
 
-private:
+  private:
     pid_t pid_ = -1;
     int status_ = -1;
 };
