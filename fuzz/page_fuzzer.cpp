@@ -10,6 +10,7 @@
 //
 // A FormatChanged sqstatException is an expected outcome; any other
 // exception, a broken invariant or a sanitizer report is a finding.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +25,7 @@
 #include "cachemgr/exceptions.h"
 #include "cachemgr/fetch_settings.h"
 #include "cachemgr/line_bytes.h"
+#include "cachemgr/line_reader.h"
 #include "cachemgr/records.h"
 #include "cachemgr/sample_statistics.h"
 
@@ -63,6 +65,28 @@ std::vector<std::string> splitLines(std::string_view text, BlockSize blockSize) 
             at = next;
         }
         block = blockEnd;
+    }
+    return lines;
+}
+
+// The same through LineReader, the path the program takes: lines as views
+// into the block where that is possible, copies otherwise.
+template <typename BlockSize>
+std::vector<std::string> readLines(std::string_view text, BlockSize blockSize) {
+    std::vector<std::string> lines;
+    reqwatch::LineReader reader(16384);  // more than the largest block
+    std::size_t offset = 0;
+    std::size_t k = 0;
+    const auto read = [&](char* buffer, std::size_t capacity) {
+        std::size_t count = blockSize(k++);
+        count = std::min({count, capacity, text.size() - offset});
+        std::memcpy(buffer, text.data() + offset, count);
+        offset += count;
+        return count;
+    };
+    std::string_view line;
+    while (reader.next(line, read)) {
+        lines.emplace_back(line);
     }
     return lines;
 }
@@ -143,6 +167,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::string> firstLines = splitLines(first, blocks);
     if (firstLines != splitLines(first, oneBlock)) {
         finding("the lines depend on where the blocks end");
+    }
+    if (firstLines != readLines(first, blocks)) {
+        finding("LineReader and takeLineBytes disagree");
     }
     for (const auto& line : firstLines) {
         checkLine(line);
