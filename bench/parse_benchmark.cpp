@@ -8,14 +8,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <ctime>
 #include <map>
 #include <string>
 
 #include "cachemgr/active_requests_parser.h"
 #include "cachemgr/fetch_settings.h"
-#include "cachemgr/line_reader.h"
 #include "cachemgr/records.h"
 #include "cachemgr/sample_statistics.h"
 #include "page_generator.h"
@@ -25,9 +23,8 @@ namespace {
 
 using reqwatch::SampleState;
 using reqwatch::pagegen::fetchFromReply;
+using reqwatch::pagegen::forEachLine;
 
-// What ManagerConnection reads from the socket at a time.
-constexpr std::size_t blockSize = 256 * 1024;
 constexpr std::int64_t secondsBetweenSamples = 5;
 
 struct Pages {
@@ -58,24 +55,6 @@ const Pages& pagesFor(std::size_t requests) {
     pages.second = generator.reply();
     pages.secondTime = static_cast<std::time_t>(generator.sample().nowMicros / 1000000);
     return cache.emplace(requests, std::move(pages)).first->second;
-}
-
-// Hands every line of `reply` to `use` the way ManagerConnection::receiveLine
-// does when each read returns one block of blockSize bytes.
-template <typename Use>
-void forEachLine(const std::string& reply, Use&& use) {
-    reqwatch::LineReader reader(blockSize);
-    std::size_t offset = 0;
-    const auto read = [&](char* buffer, std::size_t capacity) {
-        const std::size_t count = std::min(capacity, reply.size() - offset);
-        std::memcpy(buffer, reply.data() + offset, count);
-        offset += count;
-        return count;
-    };
-    std::string_view line;
-    while (reader.next(line, read)) {
-        use(line);
-    }
 }
 
 void setRates(benchmark::State& run, const std::string& reply, std::size_t requests) {

@@ -1,11 +1,7 @@
 #include "sample_from_reply.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "cachemgr/active_requests_parser.h"
 #include "cachemgr/fetch_settings.h"
-#include "cachemgr/line_reader.h"
 #include "cachemgr/sample_statistics.h"
 
 namespace reqwatch::pagegen {
@@ -14,23 +10,20 @@ bool fetchFromReply(SampleState& state, const std::string& reply, std::time_t no
     static const FetchSettings settings{"", 0, "", false, nullptr};
     state.requestCount = 0;
     state.current.clear();
-    // The reply in blocks, as the socket hands it over.
-    LineReader reader(readBlockSize);
-    std::size_t offset = 0;
-    const auto read = [&](char* buffer, std::size_t capacity) {
-        const std::size_t count = std::min(capacity, reply.size() - offset);
-        std::memcpy(buffer, reply.data() + offset, count);
-        offset += count;
-        return count;
-    };
-    std::string_view line;
-    if (!reader.next(line, read) || (line != "HTTP/1.1 200 OK" && line != "HTTP/1.0 200 OK")) {
-        return false;
-    }
     const std::int64_t interval = static_cast<std::int64_t>(now) - state.sampleTime;
     ActiveRequestsParser parser(state, settings);
-    while (reader.next(line, read)) {
-        parser.parseLine(line);
+    bool statusLine = true;
+    bool accepted = false;
+    forEachLine(reply, [&](std::string_view line) {
+        if (statusLine) {
+            statusLine = false;
+            accepted = line == "HTTP/1.1 200 OK" || line == "HTTP/1.0 200 OK";
+        } else if (accepted) {
+            parser.parseLine(line);
+        }
+    });
+    if (!accepted) {
+        return false;
     }
     completeSample(state, now, interval);
     return true;
