@@ -21,11 +21,11 @@ std::string onceReport(const Options& options, ConnectionList& connections) {
         if (!options.users.empty() && !usersMatch(options.users, connection)) {
             continue;
         }
-        report += connectionLine(options, connection);
+        appendConnectionLine(report, options, connection);
         report += '\n';
         if (!options.brief) {
             for (const auto& url : connection.urls) {
-                report += urlLine(options, connection, url);
+                appendUrlLine(report, options, connection, url);
                 report += '\n';
             }
             report += '\n';

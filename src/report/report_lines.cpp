@@ -12,7 +12,7 @@ constexpr std::int64_t shownSpeedFrom = 104;
 
 // Collects the detail items of a line and closes them as " (a, b, c)".
 class DetailItems {
-public:
+  public:
     explicit DetailItems(std::string& line) : line_(line), start_(line.size()) {}
 
     std::string& next() {
@@ -26,7 +26,7 @@ public:
         }
     }
 
-private:
+  private:
     std::string& line_;
     const std::size_t start_;
 };
@@ -85,7 +85,19 @@ std::string hostText(const Options& options, const Connection& connection) {
 }
 
 std::string connectionLine(const Options& options, const Connection& connection) {
-    std::string line = "  Host: ";
+    std::string line;
+    appendConnectionLine(line, options, connection);
+    return line;
+}
+
+std::string urlLine(const Options& options, const Connection& connection, const UrlEntry& url) {
+    std::string line;
+    appendUrlLine(line, options, connection, url);
+    return line;
+}
+
+void appendConnectionLine(std::string& line, const Options& options, const Connection& connection) {
+    line += "  Host: ";
     line += hostText(options, connection);
     if (!connection.users.empty()) {
         line += connection.users.size() == 1 ? "; User: " : "; Users: ";
@@ -107,11 +119,11 @@ std::string connectionLine(const Options& options, const Connection& connection)
         items.next() += "max time: " + formatTime(connection.maxTime);
     }
     items.close();
-    return line;
 }
 
-std::string urlLine(const Options& options, const Connection& connection, const UrlEntry& url) {
-    std::string line = "    ";
+void appendUrlLine(std::string& line, const Options& options, const Connection& connection,
+                   const UrlEntry& url) {
+    line += "    ";
     line += url.uri;
     DetailItems items(line);
     if (url.count >= 2) {
@@ -137,7 +149,6 @@ std::string urlLine(const Options& options, const Connection& connection, const 
         }
     }
     items.close();
-    return line;
 }
 
 std::string headerLine(const Options& options, std::int64_t activeConnections,

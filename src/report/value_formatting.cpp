@@ -41,7 +41,9 @@ std::string formatFixed(double value, int decimals) {
     return std::string(buffer, result.ptr);
 }
 
-std::string joinList(const StringList& items) { return joinStrings(items, ", "); }
+std::string joinList(const StringList& items) {
+    return joinStrings(items, ", ");
+}
 
 std::string formatTime(std::int64_t seconds) {
     std::string text;
