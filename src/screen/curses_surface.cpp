@@ -1,6 +1,8 @@
 #include "screen/curses_surface.h"
 
 #include <ncursesw/curses.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -32,6 +34,9 @@ void CursesSurface::start() {
     cbreak();
     noecho();
     halfdelay(2);
+    // The wait for a key happens in waitForKey, outside the screen's lock;
+    // reading one then never blocks.
+    nodelay(stdscr, TRUE);
     started_ = true;
 }
 
@@ -45,13 +50,21 @@ void CursesSurface::stop() {
     started_ = false;
 }
 
-int CursesSurface::columns() const { return COLS; }
+int CursesSurface::columns() const {
+    return COLS;
+}
 
-int CursesSurface::lines() const { return LINES; }
+int CursesSurface::lines() const {
+    return LINES;
+}
 
-void CursesSurface::eraseAll() { werase(stdscr); }
+void CursesSurface::eraseAll() {
+    werase(stdscr);
+}
 
-void CursesSurface::clearAll() { wclear(stdscr); }
+void CursesSurface::clearAll() {
+    wclear(stdscr);
+}
 
 bool CursesSurface::moveTo(int row, int column) {
     if (row < 0 || column < 0 || row >= LINES || column >= COLS) {
@@ -61,9 +74,8 @@ bool CursesSurface::moveTo(int row, int column) {
 }
 
 void CursesSurface::addText(std::string_view text) {
-    const int length = text.size() > static_cast<std::size_t>(INT_MAX)
-                           ? INT_MAX
-                           : static_cast<int>(text.size());
+    const int length =
+        text.size() > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(text.size());
     waddnstr(stdscr, text.data(), length);
 }
 
@@ -82,7 +94,9 @@ void CursesSurface::horizontalLine(int row) {
     whline(stdscr, ACS_HLINE, COLS);
 }
 
-void CursesSurface::clearToLineEnd() { wclrtoeol(stdscr); }
+void CursesSurface::clearToLineEnd() {
+    wclrtoeol(stdscr);
+}
 
 void CursesSurface::placeCursor(int row, int column) {
     if (row < 0 || column < 0 || row >= LINES || column >= COLS) {
@@ -91,10 +105,24 @@ void CursesSurface::placeCursor(int row, int column) {
     wmove(stdscr, row, column);
 }
 
-void CursesSurface::flush() { wrefresh(stdscr); }
+void CursesSurface::flush() {
+    wrefresh(stdscr);
+}
 
-void CursesSurface::ring() { beep(); }
+void CursesSurface::ring() {
+    beep();
+}
 
-int CursesSurface::readKey() { return wgetch(stdscr); }
+void CursesSurface::waitForKey(int milliseconds) {
+    // A resize signal ends the wait early (EINTR); the terminal library then
+    // reports it as a key. A key that the library already holds from an
+    // earlier read is found at the next read, at most this wait later.
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    ::poll(&input, 1, milliseconds);
+}
+
+int CursesSurface::readKey() {
+    return wgetch(stdscr);
+}
 
 }  // namespace reqwatch

@@ -6,7 +6,7 @@ namespace reqwatch {
 
 // The drawing surface over ncursesw's standard screen.
 class CursesSurface final : public DrawSurface {
-public:
+  public:
     void start() override;
     void stop() override;
     int columns() const override;
@@ -21,9 +21,10 @@ public:
     void placeCursor(int row, int column) override;
     void flush() override;
     void ring() override;
+    void waitForKey(int milliseconds) override;
     int readKey() override;
 
-private:
+  private:
     bool started_ = false;
 };
 

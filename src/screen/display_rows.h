@@ -18,8 +18,8 @@ class DrawSurface;
 
 struct DisplayRow {
     std::string text;
-    std::uint32_t line = 0;    // virtual line of the row's first screen line
-    std::uint32_t height = 1;  // screen lines it takes
+    std::uint32_t line = 0;        // virtual line of the row's first screen line
+    std::uint32_t height = 1;      // screen lines it takes
     std::int32_t connection = -1;  // index into the shown list; -1 for a separator
     std::string urlId;             // id of the URL of a URL row
     std::int32_t url = -1;         // index of that URL in its connection's list
@@ -70,7 +70,7 @@ std::optional<std::string> placeSelection(std::vector<DisplayRow>& rows,
 
 // Which part of the rows the list window shows.
 struct ListWindow {
-    std::uint32_t scrollOffset = 0;    // virtual line at the top of the window
+    std::uint32_t scrollOffset = 0;     // virtual line at the top of the window
     std::uint32_t firstVisibleRow = 0;  // index of the first row drawn
 };
 

@@ -8,7 +8,7 @@
 namespace reqwatch {
 
 class DrawSurface {
-public:
+  public:
     virtual ~DrawSurface() = default;
 
     // Sets the terminal up for the screen, and gives it back as it was.
@@ -41,7 +41,11 @@ public:
     // Sends what was drawn to the terminal.
     virtual void flush() = 0;
     virtual void ring() = 0;
-    // Waits at most two tenths of a second for a key; keys::None when none.
+    // Waits up to `milliseconds` until a key may be there to read; returns
+    // early when one is. It touches no drawing state, so it is called
+    // without the screen's lock, and any thread may draw meanwhile.
+    virtual void waitForKey(int milliseconds) = 0;
+    // The next key without waiting; keys::None when there is none.
     virtual int readKey() = 0;
 };
 

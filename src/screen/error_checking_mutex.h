@@ -10,7 +10,7 @@
 namespace reqwatch {
 
 class ErrorCheckingMutex {
-public:
+  public:
     ErrorCheckingMutex() {
         pthread_mutexattr_t attributes;
         pthread_mutexattr_init(&attributes);
@@ -39,7 +39,7 @@ public:
         }
     }
 
-private:
+  private:
     pthread_mutex_t mutex_;
 };
 

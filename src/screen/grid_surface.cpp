@@ -4,7 +4,9 @@
 
 namespace reqwatch {
 
-GridSurface::GridSurface(int columns, int lines) { resize(columns, lines); }
+GridSurface::GridSurface(int columns, int lines) {
+    resize(columns, lines);
+}
 
 void GridSurface::resize(int columns, int lines) {
     columns_ = columns < 1 ? 1 : columns;
@@ -15,13 +17,17 @@ void GridSurface::resize(int columns, int lines) {
 }
 
 void GridSurface::pushKeys(const std::vector<int>& keys) {
+    std::lock_guard<std::mutex> guard(keysLock_);
     keys_.insert(keys_.end(), keys.begin(), keys.end());
+    keysArrived_.notify_all();
 }
 
 void GridSurface::pushText(const std::string& text) {
+    std::vector<int> keys;
     for (const char c : text) {
-        keys_.push_back(static_cast<unsigned char>(c));
+        keys.push_back(static_cast<unsigned char>(c));
     }
+    pushKeys(keys);
 }
 
 GridSurface::Cell* GridSurface::at(int row, int column) {
@@ -169,7 +175,14 @@ void GridSurface::placeCursor(int row, int column) {
     }
 }
 
+void GridSurface::waitForKey(int milliseconds) {
+    std::unique_lock<std::mutex> guard(keysLock_);
+    keysArrived_.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                          [this] { return !keys_.empty(); });
+}
+
 int GridSurface::readKey() {
+    std::lock_guard<std::mutex> guard(keysLock_);
     if (keys_.empty()) {
         return keys::None;
     }

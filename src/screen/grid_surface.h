@@ -2,7 +2,9 @@
 // cell by cell, for tests and benchmarks of the drawing pass.
 #pragma once
 
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -11,7 +13,7 @@
 namespace reqwatch {
 
 class GridSurface final : public DrawSurface {
-public:
+  public:
     GridSurface(int columns, int lines);
 
     void resize(int columns, int lines);
@@ -45,11 +47,12 @@ public:
     void placeCursor(int row, int column) override;
     void flush() override { ++flushes_; }
     void ring() override { ++bells_; }
+    void waitForKey(int milliseconds) override;
     int readKey() override;
 
     static constexpr char lineCell = '-';  // how a horizontal line shows
 
-private:
+  private:
     struct Cell {
         char character = ' ';
         bool reverse = false;
@@ -69,6 +72,8 @@ private:
     int cursorColumn_ = 0;
     int bells_ = 0;
     int flushes_ = 0;
+    std::mutex keysLock_;  // pushKeys and the waits may come from other threads
+    std::condition_variable keysArrived_;
     std::deque<int> keys_;
 };
 

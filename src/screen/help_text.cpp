@@ -6,7 +6,9 @@ namespace reqwatch {
 
 namespace {
 
-const char* onOff(bool flag) { return flag ? "(ON)" : "(OFF)"; }
+const char* onOff(bool flag) {
+    return flag ? "(ON)" : "(OFF)";
+}
 
 }  // namespace
 

@@ -20,13 +20,15 @@ namespace {
 
 std::atomic<bool> quitSignal{false};
 
-void onQuitSignal(int) { quitSignal.store(true); }
+void onQuitSignal(int) {
+    quitSignal.store(true);
+}
 
 // Threads started while it lives keep these signals blocked, so that the
 // terminal library's resize handler and the quit handler run on the main
 // thread, whose key reads they interrupt.
 class SignalsBlocked {
-public:
+  public:
     SignalsBlocked() {
         sigset_t blocked;
         sigemptyset(&blocked);
@@ -37,7 +39,7 @@ public:
     }
     ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
-private:
+  private:
     sigset_t previous_;
 };
 

@@ -23,18 +23,23 @@ Enumeration nextValue(Enumeration value, std::int32_t count) {
 
 }  // namespace
 
+int Screen::nextKey() {
+    // The wait holds no lock, so the refresh thread may draw meanwhile; the
+    // read does, so that only one thread at a time touches the terminal.
+    surface_.waitForKey(keyWaitMilliseconds);
+    std::lock_guard<ErrorCheckingMutex> guard(lock);
+    return surface_.readKey();
+}
+
 void Screen::keyboardLoop() {
     for (;;) {
-        int key;
         {
             std::lock_guard<ErrorCheckingMutex> guard(lock);
             if (quitRequested || quitSignalled()) {
                 return;
             }
-            // Waits at most two tenths of a second; only this thread touches
-            // the terminal meanwhile.
-            key = surface_.readKey();
         }
+        const int key = nextKey();
         if (key == keys::None) {
             continue;
         }
@@ -62,8 +67,8 @@ std::string Screen::readLine(int row, const std::string& prompt, const std::stri
         show();
     }
     for (;;) {
+        const int key = nextKey();
         std::lock_guard<ErrorCheckingMutex> guard(lock);
-        const int key = surface_.readKey();
         if (quitSignalled()) {
             throw std::string("invalid input");
         }

@@ -9,12 +9,13 @@ namespace reqwatch {
 
 namespace {
 
-bool isPrintable(int key) { return key >= 0 && key <= 255 && std::isprint(key) != 0; }
+bool isPrintable(int key) {
+    return key >= 0 && key <= 255 && std::isprint(key) != 0;
+}
 
 }  // namespace
 
-LineEditor::LineEditor(std::string initial)
-    : text_(std::move(initial)), position_(text_.size()) {}
+LineEditor::LineEditor(std::string initial) : text_(std::move(initial)), position_(text_.size()) {}
 
 LineEditor::Outcome LineEditor::handleKey(int key, bool& bell) {
     bell = false;

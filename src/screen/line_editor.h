@@ -8,7 +8,7 @@
 namespace reqwatch {
 
 class LineEditor {
-public:
+  public:
     enum class Outcome { Continue, Accept, Cancel };
 
     explicit LineEditor(std::string initial = {});
@@ -28,7 +28,7 @@ public:
     };
     View view(int columns, int promptLength) const;
 
-private:
+  private:
     std::string text_;
     std::size_t position_ = 0;
 };

@@ -10,8 +10,7 @@ namespace reqwatch {
 RefreshThread::RefreshThread(RefreshArgument argument, Fetch fetch)
     : argument_(argument), fetch_(std::move(fetch)) {
     if (!fetch_) {
-        fetch_ = [](SampleState& state, const FetchSettings& settings,
-                    const CancelSignal* cancel) {
+        fetch_ = [](SampleState& state, const FetchSettings& settings, const CancelSignal* cancel) {
             return fetchActiveRequests(state, settings, cancel);
         };
     }
@@ -25,7 +24,9 @@ RefreshThread::~RefreshThread() {
     }
 }
 
-void RefreshThread::start() { thread_ = std::thread(&RefreshThread::run, this); }
+void RefreshThread::start() {
+    thread_ = std::thread(&RefreshThread::run, this);
+}
 
 bool RefreshThread::stop(std::chrono::milliseconds patience) {
     std::unique_lock<std::mutex> guard(lock_);

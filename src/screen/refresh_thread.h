@@ -24,9 +24,9 @@ struct RefreshArgument {
 // Owns the thread and the means to stop it wherever it waits: in the
 // one-second steps of the wait, and in every network wait of a fetch.
 class RefreshThread {
-public:
-    using Fetch = std::function<ConnectionList(SampleState&, const FetchSettings&,
-                                               const CancelSignal*)>;
+  public:
+    using Fetch =
+        std::function<ConnectionList(SampleState&, const FetchSettings&, const CancelSignal*)>;
 
     // The fetch is fetchActiveRequests unless a test gives another.
     explicit RefreshThread(RefreshArgument argument, Fetch fetch = {});
@@ -40,7 +40,7 @@ public:
     // lookup); it then draws nothing more and ends on its own.
     bool stop(std::chrono::milliseconds patience = std::chrono::milliseconds(900));
 
-private:
+  private:
     void run();
     bool stopRequested();
     // Sleeps one second; true when asked to stop meanwhile.

@@ -57,6 +57,9 @@ class Screen {
     // The one-line prompt on `row`: returns the answer, or throws the text
     // "invalid input" when the user cancels.
     std::string readLine(int row, const std::string& prompt, const std::string& initial);
+    // Waits at most this long for a key (two tenths of a second), then reads it.
+    static constexpr int keyWaitMilliseconds = 200;
+    int nextKey();
 
     DrawSurface& surface() { return surface_; }
     std::time_t now() const { return clock_(); }
