@@ -3,8 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <chrono>
 #include <iostream>
 
@@ -12,6 +10,7 @@
 #include "support/page_text.h"
 #include "support/process.h"
 #include "support/temporary_folder.h"
+#include "support/terminal_run.h"
 #include "support/tmux_session.h"
 
 namespace reqwatch {
@@ -54,32 +53,20 @@ class Terminal : public ::testing::Test {
     // Runs reqwatch with -n (no name service) against the fake; after it
     // ends, the shell shows its exit status and the terminal's line mode.
     void start(const std::vector<std::string>& arguments, int columns = 100, int lines = 30) {
-        std::string command = "ASAN_OPTIONS=log_path=" + sanitizerLogs.file("asan") +
-                              " TSAN_OPTIONS='log_path=" + sanitizerLogs.file("tsan") +
-                              " second_deadlock_stack=1 atexit_sleep_ms=0' " + REQWATCH_BINARY +
-                              " -n -p " + std::to_string(server.port());
-        for (const auto& argument : arguments) {
-            command += " '" + argument + "'";
-        }
-        command +=
-            "; echo \"exit=$?\"; stty -a | tr ' ;' '\\n\\n' | grep -xE -e '-?icanon' -e '-?echo'"
-            " | tr '\\n' ' '; echo; sleep 600";
-        terminal = std::make_unique<TmuxSession>(command, columns, lines);
+        std::vector<std::string> all{"-n", "-p", std::to_string(server.port())};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        terminal = std::make_unique<TmuxSession>(
+            testsupport::reqwatchShellCommand(all, sanitizerLogs), columns, lines);
     }
 
-    // Quits with q and checks that the shell got its terminal back.
+    // Quits with q and checks that the shell got its terminal back in time.
     void quit(std::chrono::milliseconds within = 3000ms) {
         const auto pressed = std::chrono::steady_clock::now();
-        terminal->type("q");
-        ASSERT_TRUE(terminal->waitForText("exit=", within + 2000ms)) << terminal->screen();
+        testsupport::quitAndExpectCleanEnd(*terminal);
         const auto took = std::chrono::steady_clock::now() - pressed;
         EXPECT_LT(took, within);
         std::cout << "quit took "
                   << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
-        ASSERT_TRUE(terminal->waitForText("icanon echo")) << terminal->screen();
-        const std::string screen = terminal->screen();
-        EXPECT_THAT(screen, HasSubstr("exit=0"));
-        EXPECT_THAT(screen, ::testing::Not(HasSubstr("Connected to")));  // the screen is gone
     }
 
     std::string row(std::size_t index) const {
@@ -94,16 +81,7 @@ class Terminal : public ::testing::Test {
 
     void TearDown() override {
         terminal.reset();
-        // No sanitizer may have written a report.
-        DIR* folder = opendir(sanitizerLogs.path().c_str());
-        ASSERT_NE(folder, nullptr);
-        while (const dirent* entry = readdir(folder)) {
-            const std::string name = entry->d_name;
-            EXPECT_TRUE(name == "." || name == "..")
-                << "sanitizer report " << name << ":\n"
-                << testsupport::runCommand({"cat", sanitizerLogs.file(name)}).out;
-        }
-        closedir(folder);
+        EXPECT_EQ(testsupport::sanitizerReports(sanitizerLogs), "");
     }
 
     testsupport::TemporaryFolder sanitizerLogs;

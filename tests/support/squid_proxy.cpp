@@ -159,6 +159,9 @@ void SquidProxy::writeFiles() const {
     }
     const std::string folder = folder_.path();
     const std::string rate = std::to_string(settings_.bytesPerSecond);
+    const std::string clientAcl =
+        settings_.clientNetwork.empty() ? "" : "acl clients src " + settings_.clientNetwork + "\n";
+    const std::string clients = settings_.clientNetwork.empty() ? "localhost" : "clients";
     folder_.writeFile("passwords", passwords, 0600);
     folder_.writeFile("squid.conf",
                       "http_port 127.0.0.1:" + std::to_string(port_) +
@@ -172,7 +175,9 @@ void SquidProxy::writeFiles() const {
                           "\n"
                           "netdb_filename none\n"
                           "pinger_enable off\n"
-                          "max_filedescriptors 1024\n"
+                          "max_filedescriptors " +
+                          std::to_string(settings_.maxFileDescriptors) +
+                          "\n"
                           "shutdown_lifetime 1 seconds\n"
                           "cache deny all\n"
                           "cachemgr_passwd " +
@@ -186,10 +191,13 @@ void SquidProxy::writeFiles() const {
                           // Without this Squid lower-cases a login before the helper sees it,
                           // and a login in capitals never matches its password file line.
                           "auth_param basic casesensitive on\n"
-                          "acl authenticated proxy_auth REQUIRED\n"
+                          "acl authenticated proxy_auth REQUIRED\n" +
+                          clientAcl +
                           "http_access allow localhost manager\n"
                           "http_access deny manager\n"
-                          "http_access allow localhost authenticated\n"
+                          "http_access allow " +
+                          clients +
+                          " authenticated\n"
                           "http_access deny all\n"
                           "delay_pools 1\n"
                           "delay_class 1 1\n"

@@ -26,6 +26,12 @@ struct SquidSettings {
     // lower-cases what the proxy reports.
     std::vector<ProxyUser> users = {{"alice", "alice-pw"}, {"BOB", "bob-pw"}};
     std::int64_t bytesPerSecond = 200000;  // shared by all downloads together
+    // Source addresses allowed to download, as a Squid "src" ACL value such
+    // as "127.0.0.0/8"; empty allows localhost only. The cache manager always
+    // answers localhost only.
+    std::string clientNetwork;
+    // Squid needs about two per download (client and origin connection).
+    int maxFileDescriptors = 1024;
     std::chrono::seconds startTimeout{30};
 };
 
