@@ -1,5 +1,7 @@
 #include "support/fake_cache_manager.h"
 
+#include "support/loopback_listener.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -15,43 +17,12 @@
 
 namespace testsupport {
 
-namespace {
-
-int listenOn(int port) {
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener < 0) {
-        throw std::runtime_error("socket failed");
-    }
-    const int on = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener, 64) != 0) {
-        const std::string error = std::strerror(errno);
-        close(listener);
-        throw std::runtime_error("cannot listen on port " + std::to_string(port) + ": " + error);
-    }
-    return listener;
-}
-
-int boundPort(int listener) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
-}
-
-}  // namespace
-
 FakeCacheManager::FakeCacheManager(int port) {
     if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    listener_ = listenOn(port);
-    port_ = boundPort(listener_);
+    listener_ = listenOnLoopback(port, "fake cache manager");
+    port_ = localPort(listener_);
     acceptor_ = std::thread(&FakeCacheManager::acceptLoop, this);
 }
 
@@ -109,7 +80,7 @@ void FakeCacheManager::stopListening() {
 void FakeCacheManager::startListening() {
     std::lock_guard<std::mutex> guard(lock_);
     if (listener_ < 0) {
-        listener_ = listenOn(port_);
+        listener_ = listenOnLoopback(port_, "fake cache manager");
     }
 }
 

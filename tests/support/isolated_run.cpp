@@ -33,7 +33,9 @@ exit $?
 
 }  // namespace
 
-bool isolationAvailable() { return !findProgram("unshare").empty() && !findProgram("ip").empty(); }
+bool isolationAvailable() {
+    return !findProgram("unshare").empty() && !findProgram("ip").empty();
+}
 
 RunResult runIsolated(const IsolatedRun& run, const std::vector<std::string>& arguments) {
     TemporaryFolder folder;
@@ -44,8 +46,8 @@ RunResult runIsolated(const IsolatedRun& run, const std::vector<std::string>& ar
         std::snprintf(name, sizeof name, "reply-%03zu", i);
         folder.writeFile(name, run.replies[i]);
     }
-    std::vector<std::string> argv{"unshare", "-mn", "sh",          scriptPath,
-                                  hosts,     folder.path(), FAKE_CACHEMGR_BINARY};
+    std::vector<std::string> argv{
+        "unshare", "-mn", "sh", scriptPath, hosts, folder.path(), FAKE_CACHEMGR_BINARY};
     argv.insert(argv.end(), run.serverArguments.begin(), run.serverArguments.end());
     argv.push_back("--");
     argv.push_back(REQWATCH_BINARY);

@@ -12,7 +12,7 @@ namespace testsupport {
 
 struct IsolatedRun {
     std::string hostsFile = "127.0.0.1 localhost\n";
-    std::vector<std::string> replies;     // one reply per connection, the last repeats
+    std::vector<std::string> replies;          // one reply per connection, the last repeats
     std::vector<std::string> serverArguments;  // more options of fake_cachemgr
     std::map<std::string, std::string> environment;
 };

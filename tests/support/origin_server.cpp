@@ -1,5 +1,7 @@
 #include "support/origin_server.h"
 
+#include "support/loopback_listener.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -79,27 +81,14 @@ OriginServer::OriginServer(int port) {
     if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (listener_ < 0 || setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 64) != 0) {
-        const std::string error = std::strerror(errno);
-        if (listener_ >= 0) {
-            close(listener_);
-        }
+    try {
+        listener_ = listenOnLoopback(port, "origin server");
+    } catch (...) {
         close(wakePipe_[0]);
         close(wakePipe_[1]);
-        throw std::runtime_error(
-            "origin server cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + error);
+        throw;
     }
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    port_ = localPort(listener_);
     acceptor_ = std::thread(&OriginServer::acceptLoop, this);
 }
 

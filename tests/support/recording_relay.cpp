@@ -1,5 +1,7 @@
 #include "support/recording_relay.h"
 
+#include "support/loopback_listener.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -45,22 +47,14 @@ RecordingRelay::RecordingRelay(int targetPort) : targetPort_(targetPort) {
     if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
         throw std::runtime_error("pipe failed");
     }
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback(0);
-    if (listener_ < 0 ||
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 64) != 0) {
-        const std::string error = std::strerror(errno);
-        if (listener_ >= 0) {
-            close(listener_);
-        }
+    try {
+        listener_ = listenOnLoopback(0, "relay");
+    } catch (...) {
         close(wakePipe_[0]);
         close(wakePipe_[1]);
-        throw std::runtime_error("relay cannot listen on 127.0.0.1: " + error);
+        throw;
     }
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    port_ = localPort(listener_);
     acceptor_ = std::thread(&RecordingRelay::acceptLoop, this);
 }
 

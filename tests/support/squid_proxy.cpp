@@ -1,5 +1,7 @@
 #include "support/squid_proxy.h"
 
+#include "support/loopback_listener.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
@@ -57,21 +59,10 @@ std::string apr1Hash(const std::string& password) {
 }  // namespace
 
 int freeLoopbackPort() {
-    const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (probe < 0 || bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        const std::string error = std::strerror(errno);
-        if (probe >= 0) {
-            close(probe);
-        }
-        throw std::runtime_error("no free loopback port: " + error);
-    }
+    const int probe = listenOnLoopback(0, "port probe");
+    const int port = localPort(probe);
     close(probe);
-    return ntohs(address.sin_port);
+    return port;
 }
 
 bool acceptsConnections(int port) {

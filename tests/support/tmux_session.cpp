@@ -28,7 +28,9 @@ TmuxSession::TmuxSession(const std::string& command, int columns, int lines)
     run({"set-option", "-g", "window-size", "manual"});
 }
 
-TmuxSession::~TmuxSession() { runCommand(tmux({"kill-server"})); }
+TmuxSession::~TmuxSession() {
+    runCommand(tmux({"kill-server"}));
+}
 
 std::vector<std::string> TmuxSession::tmux(std::vector<std::string> arguments) const {
     arguments.insert(arguments.begin(), {"tmux", "-L", socket_, "-f", "/dev/null"});
@@ -39,7 +41,9 @@ std::string TmuxSession::run(const std::vector<std::string>& arguments) const {
     return runCommand(tmux(arguments)).out;
 }
 
-std::string TmuxSession::screen() const { return run({"capture-pane", "-p", "-t", "test"}); }
+std::string TmuxSession::screen() const {
+    return run({"capture-pane", "-p", "-t", "test"});
+}
 
 std::vector<std::string> TmuxSession::rows() const {
     std::vector<std::string> result;
@@ -66,7 +70,9 @@ void TmuxSession::sendKeys(const std::vector<std::string>& keys) {
     run(arguments);
 }
 
-void TmuxSession::type(const std::string& text) { run({"send-keys", "-t", "test", "-l", text}); }
+void TmuxSession::type(const std::string& text) {
+    run({"send-keys", "-t", "test", "-l", text});
+}
 
 void TmuxSession::resize(int columns, int lines) {
     run({"resize-window", "-t", "test", "-x", std::to_string(columns), "-y",
@@ -88,8 +94,9 @@ bool TmuxSession::waitFor(const std::function<bool(const std::string&)>& predica
 }
 
 bool TmuxSession::waitForText(const std::string& text, std::chrono::milliseconds timeout) const {
-    return waitFor([&text](const std::string& screen) { return screen.find(text) != std::string::npos; },
-                   timeout);
+    return waitFor(
+        [&text](const std::string& screen) { return screen.find(text) != std::string::npos; },
+        timeout);
 }
 
 }  // namespace testsupport

@@ -10,7 +10,7 @@
 namespace testsupport {
 
 class TmuxSession {
-public:
+  public:
     // Starts `command` (run by sh) in a window of the given size. The
     // session's server is private to this object and killed with it.
     TmuxSession(const std::string& command, int columns, int lines);
@@ -36,7 +36,7 @@ public:
     bool waitForText(const std::string& text,
                      std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) const;
 
-private:
+  private:
     std::vector<std::string> tmux(std::vector<std::string> arguments) const;
     std::string run(const std::vector<std::string>& arguments) const;
 
