@@ -54,7 +54,7 @@ TEST(OnceRunFaults, EveryFaultHasItsMessageAndStatus) {
     reset.reset = true;
     reset.cutAfter = page.size() - 100;
     FakeReply greeting{"SSH-2.0-OpenSSH_9.2p1 Debian-2\r\n"};
-    greeting.skipRequest = true;
+    greeting.greetFirst = true;
     const std::string twoHosts =
         "\nActive connections: 2, active hosts: 2, average speed: 7.8 KB/s\n\n";
     const Fault faults[] = {

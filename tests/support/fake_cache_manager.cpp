@@ -126,44 +126,55 @@ void FakeCacheManager::serve(int socket, FakeReply reply, std::size_t index) {
     };
     // The request ends with "\r\n"; the first lines end in a bare line feed.
     std::string received;
-    while (!reply.skipRequest && !stopping_) {
-        if (received.size() >= 2 && received.compare(received.size() - 2, 2, "\r\n") == 0) {
-            break;
+    const auto readRequest = [&] {
+        while (!stopping_) {
+            if (received.size() >= 2 && received.compare(received.size() - 2, 2, "\r\n") == 0) {
+                break;
+            }
+            if (!wait(POLLIN, 2000)) {
+                break;
+            }
+            char buffer[4096];
+            const ssize_t count = recv(socket, buffer, sizeof buffer, 0);
+            if (count <= 0) {
+                break;
+            }
+            received.append(buffer, static_cast<size_t>(count));
+            std::lock_guard<std::mutex> guard(lock_);
+            requests_[index] = received;
         }
-        if (!wait(POLLIN, 2000)) {
-            break;
+    };
+    const auto sendReply = [&] {
+        const std::size_t total = std::min(reply.bytes.size(), reply.cutAfter);
+        std::size_t sent = 0;
+        while (sent < total && !stopping_) {
+            std::size_t piece = reply.chunkSize == 0 ? total - sent : reply.chunkSize;
+            piece = std::min(piece, total - sent);
+            if (!wait(POLLOUT, 5000)) {
+                break;
+            }
+            const ssize_t count = send(socket, reply.bytes.data() + sent, piece, MSG_NOSIGNAL);
+            if (count <= 0) {
+                break;
+            }
+            sent += static_cast<std::size_t>(count);
+            if (reply.chunkDelay.count() > 0 && sent < total) {
+                pause(static_cast<int>(reply.chunkDelay.count()));
+            }
         }
-        char buffer[4096];
-        const ssize_t count = recv(socket, buffer, sizeof buffer, 0);
-        if (count <= 0) {
-            break;
+    };
+    if (reply.greetFirst) {
+        sendReply();
+        readRequest();
+    } else {
+        readRequest();
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (responder_) {
+                reply = responder_(received);
+            }
         }
-        received.append(buffer, static_cast<size_t>(count));
-        std::lock_guard<std::mutex> guard(lock_);
-        requests_[index] = received;
-    }
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (responder_) {
-            reply = responder_(received);
-        }
-    }
-    const std::size_t total = std::min(reply.bytes.size(), reply.cutAfter);
-    std::size_t sent = 0;
-    while (sent < total && !stopping_) {
-        std::size_t piece = reply.chunkSize == 0 ? total - sent : reply.chunkSize;
-        piece = std::min(piece, total - sent);
-        if (!wait(POLLOUT, 5000)) {
-            break;
-        }
-        const ssize_t count = send(socket, reply.bytes.data() + sent, piece, MSG_NOSIGNAL);
-        if (count <= 0) {
-            break;
-        }
-        sent += static_cast<std::size_t>(count);
-        if (reply.chunkDelay.count() > 0 && sent < total) {
-            pause(static_cast<int>(reply.chunkDelay.count()));
-        }
+        sendReply();
     }
     if (reply.hang) {
         while (!stopping_) {

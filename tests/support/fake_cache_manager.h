@@ -20,8 +20,10 @@ struct FakeReply {
     std::chrono::milliseconds chunkDelay{0};
     std::size_t cutAfter = std::string::npos;  // send at most this many bytes
     bool reset = false;                        // end with a connection reset instead of a close
-    bool hang = false;         // keep the connection open after sending, until stopped
-    bool skipRequest = false;  // answer without reading the request first
+    bool hang = false;  // keep the connection open after sending, until stopped
+    // Send the reply before reading the request, as a server of another
+    // protocol greets its clients; close after the request.
+    bool greetFirst = false;
 };
 
 class FakeCacheManager {
