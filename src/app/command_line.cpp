@@ -40,7 +40,7 @@ void printUsage(const std::string& invokedAs, std::ostream& out) {
     out << programName << " (shows active connections for squid)\n"
         << "version " << programVersion << "\n"
         << "\n"
-        << "Usage:" << "\n"
+        << "Usage:\n"
         << invokedAs
         << " [--help] [--host host] [--port port] [--pass password] [--hosts host1,host...]"
            " [--users user1,user2] [--brief] [--detail] [--full] [--zero] [-c]"

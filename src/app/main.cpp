@@ -1,3 +1,5 @@
 #include "app/program_entry.h"
 
-int main(int argc, char** argv) { return reqwatch::runProgram(argc, argv); }
+int main(int argc, char** argv) {
+    return reqwatch::runProgram(argc, argv);
+}

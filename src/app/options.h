@@ -20,7 +20,7 @@ inline constexpr const char* programName = "reqwatch";
 inline constexpr const char* programVersion = "2015-02-08";
 
 class Options {
-public:
+  public:
     Options() = default;
     Options(const Options&) = delete;
     Options& operator=(const Options&) = delete;

@@ -12,7 +12,8 @@ std::string base64Encode(std::string_view bytes) {
         return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i]));
     };
     for (; index + 3 <= bytes.size(); index += 3) {
-        const std::uint32_t group = byteAt(index) << 16 | byteAt(index + 1) << 8 | byteAt(index + 2);
+        const std::uint32_t group =
+            byteAt(index) << 16 | byteAt(index + 1) << 8 | byteAt(index + 2);
         result += base64Alphabet[group >> 18 & 63];
         result += base64Alphabet[group >> 12 & 63];
         result += base64Alphabet[group >> 6 & 63];

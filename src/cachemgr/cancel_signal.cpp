@@ -16,7 +16,9 @@ CancelSignal::CancelSignal() : descriptor_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK
     }
 }
 
-CancelSignal::~CancelSignal() { ::close(descriptor_); }
+CancelSignal::~CancelSignal() {
+    ::close(descriptor_);
+}
 
 void CancelSignal::request() noexcept {
     requested_.store(true);

@@ -7,7 +7,7 @@
 namespace reqwatch {
 
 class CancelSignal {
-public:
+  public:
     CancelSignal();
     ~CancelSignal();
     CancelSignal(const CancelSignal&) = delete;
@@ -18,7 +18,7 @@ public:
     // Readable once request() has run; poll it beside the socket.
     int descriptor() const noexcept { return descriptor_; }
 
-private:
+  private:
     std::atomic<bool> requested_{false};
     int descriptor_ = -1;
 };

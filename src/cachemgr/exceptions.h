@@ -9,7 +9,7 @@
 namespace reqwatch {
 
 class sqconnException : public std::exception {
-public:
+  public:
     explicit sqconnException(std::string text) : message(std::move(text)) {}
     const char* what() const noexcept override { return message.c_str(); }
 
@@ -17,7 +17,7 @@ public:
 };
 
 class sqstatException : public std::exception {
-public:
+  public:
     enum Kind : std::int32_t {
         ConnectFailed = 1,
         FormatChanged = 2,
@@ -25,8 +25,7 @@ public:
         TransportFailed = 4,
     };
 
-    sqstatException(std::string text, Kind errorKind)
-        : message(std::move(text)), kind(errorKind) {}
+    sqstatException(std::string text, Kind errorKind) : message(std::move(text)), kind(errorKind) {}
     const char* what() const noexcept override { return message.c_str(); }
 
     std::string message;
@@ -36,7 +35,7 @@ public:
 // Thrown out of a fetch whose thread has been asked to stop; it is not a
 // failure and never reaches the user.
 class FetchCancelled : public std::exception {
-public:
+  public:
     const char* what() const noexcept override { return "fetch cancelled"; }
 };
 

@@ -118,11 +118,17 @@ std::string HostResolver::lookup(const std::string& address) {
     return answer;
 }
 
-std::string HostResolver::resolveModeName() const { return mode == Sync ? "SYNC" : "ASYNC"; }
+std::string HostResolver::resolveModeName() const {
+    return mode == Sync ? "SYNC" : "ASYNC";
+}
 
-std::string HostResolver::methodName() const { return method_; }
+std::string HostResolver::methodName() const {
+    return method_;
+}
 
-std::int32_t HostResolver::threadCount() const { return threadCount_; }
+std::int32_t HostResolver::threadCount() const {
+    return threadCount_;
+}
 
 std::string HostResolver::resolveAddress(const std::string& address) {
     in_addr parsed{};

@@ -13,7 +13,7 @@ namespace reqwatch {
 enum ResolveMode : std::int32_t { Sync = 0, Async = 1 };
 
 class HostResolver {
-public:
+  public:
     // The function that performs one blocking reverse lookup.
     using LookupFunction = std::function<std::string(const std::string&)>;
 
@@ -44,7 +44,7 @@ public:
 
     struct SharedState;
 
-private:
+  private:
     std::string method_ = "NONE";
     std::int32_t threadCount_ = 0;
     LookupFunction lookupFunction_;

@@ -87,9 +87,9 @@ TEST(CommandLine, DefaultsWithoutArguments) {
 
 TEST(CommandLine, SetsEveryOptionInCommandLineOrder) {
     Options options;
-    const auto parsed = parse(options, {"-h", "proxy.example", "--port", "8080", "-P", "",
-                                        "--pass", "secret", "-b", "-z", "-o", "-c", "-n", "-S",
-                                        "ignored", "-r", "7", "--host", "10.1.1.1"});
+    const auto parsed =
+        parse(options, {"-h", "proxy.example", "--port", "8080", "-P", "", "--pass", "secret", "-b",
+                        "-z", "-o", "-c", "-n", "-S", "ignored", "-r", "7", "--host", "10.1.1.1"});
     EXPECT_EQ(parsed.status, -1);
     EXPECT_EQ(options.host, "10.1.1.1");
     EXPECT_EQ(options.port, 8080);
@@ -165,8 +165,7 @@ TEST(CommandLineProgram, HelpPrintsTheUsageTextAndSucceeds) {
 
 TEST(CommandLineProgram, UnknownOptionsAndMissingValuesPrintUsage) {
     for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"-x"}, {"-?"}, {"--bogus"}, {"-h"}, {"--port"},
-          {"-o", "-r"}}) {
+         {std::vector<std::string>{"-x"}, {"-?"}, {"--bogus"}, {"-h"}, {"--port"}, {"-o", "-r"}}) {
         const auto result = runReqwatch(arguments);
         EXPECT_EQ(result.status, 0) << arguments.back();
         EXPECT_EQ(result.out, expectedUsage(REQWATCH_BINARY)) << arguments.back();

@@ -57,12 +57,11 @@ TEST(SampleStatistics, CurrentSpeedOnlyForRequestsThatGrewSinceAKnownSample) {
         std::int64_t expected;
     };
     const Case cases[] = {
-        {3000, 1000, 2, 1000},  // grew by 2000 in two seconds
-        {3000, 1000, 0, 2000},  // two samples in one second: one second
-        {3000, 1000, -5, 2000},
-        {1000, 1000, 2, 0},     // did not grow
-        {900, 1000, 2, 0},      // shrank
-        {3000, 0, 2, 0},        // new, or previously empty
+        {3000, 1000, 2, 1000},                       // grew by 2000 in two seconds
+        {3000, 1000, 0, 2000},                       // two samples in one second: one second
+        {3000, 1000, -5, 2000}, {1000, 1000, 2, 0},  // did not grow
+        {900, 1000, 2, 0},                           // shrank
+        {3000, 0, 2, 0},                             // new, or previously empty
         {0, 0, 2, 0},
     };
     for (const auto& item : cases) {
@@ -88,8 +87,7 @@ TEST(SampleStatistics, HostileNumbersSaturateInsteadOfOverflowing) {
     SampleState state;
     state.sampleTime = 1;
     state.current = {client("x", {request("a", INT64_MAX, 1, -INT64_MAX),
-                                  request("b", INT64_MAX, 1, 1),
-                                  request("c", INT64_MIN, -1)})};
+                                  request("b", INT64_MAX, 1, 1), request("c", INT64_MIN, -1)})};
     completeSample(state, 2, 1);
     EXPECT_EQ(state.totalAverageSpeed, INT64_MAX);
     EXPECT_EQ(state.totalCurrentSpeed, INT64_MAX);

@@ -28,11 +28,12 @@ const std::string examplePage =
 
 const std::string exampleHosts = "127.0.0.1 localhost\n192.168.0.10 ws10.office.example.org\n";
 
-const std::string summary = "\nActive connections: 5, active hosts: 2, average speed: 72.5 KB/s\n\n";
+const std::string summary =
+    "\nActive connections: 5, active hosts: 2, average speed: 72.5 KB/s\n\n";
 const std::string busyHost = "  Host: ws10 [192.168.0.10]; User: alice";
 
 class OnceRunExample : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!testsupport::isolationAvailable()) {
             GTEST_SKIP() << "needs unshare and ip for a private network namespace";
@@ -80,7 +81,8 @@ TEST_F(OnceRunExample, PrintsTheReportByteForByte) {
              " (sessions: 2, size: 5MB 300KB, average speed: 72.5 KB/s, max time: 1m 15s)\n"
              "    10.0.0.9:443 (size: 5MB 300KB, time: 1m 15s, average speed: 72.3 KB/s)\n"
              "    10.0.0.7:80 (time: 3s, average speed: 0.3 KB/s)\n\n"
-             "  Host: 192.168.0.11 (sessions: 1)\n    10.0.0.5:443 (count: 3, delay_pool: 2)\n\n\n"},
+             "  Host: 192.168.0.11 (sessions: 1)\n    10.0.0.5:443 (count: 3, delay_pool: "
+             "2)\n\n\n"},
         {{"-o", "-z"},
          summary + busyHost +
              " (size: 5MB 300KB, average speed: 72.5 KB/s)\n    10.0.0.9:443\n    10.0.0.7:80\n\n"
@@ -106,8 +108,7 @@ TEST_F(OnceRunExample, PrintsTheReportByteForByte) {
 TEST(OnceRun, TheUserLocaleChangesNoNumber) {
     FakeCacheManager server;
     server.setReply({cacheManagerReply(examplePage)});
-    const std::vector<std::string> arguments{"-o", "-n", "-b", "-p",
-                                             std::to_string(server.port())};
+    const std::vector<std::string> arguments{"-o", "-n", "-b", "-p", std::to_string(server.port())};
     const auto classic = runReqwatch(arguments);
     const auto grouping = runReqwatch(arguments, {{"LC_ALL", "de_DE.UTF-8"}});
     EXPECT_EQ(classic.status, 0);
@@ -118,8 +119,7 @@ TEST(OnceRun, TheUserLocaleChangesNoNumber) {
 TEST(OnceRun, ReadsTheRealProxyPage) {
     FakeCacheManager server;
     server.setReply({testsupport::readFixture("squid-5.7-active_requests.txt")});
-    const auto result =
-        runReqwatch({"--once", "-n", "-d", "-p", std::to_string(server.port())});
+    const auto result = runReqwatch({"--once", "-n", "-d", "-p", std::to_string(server.port())});
     EXPECT_EQ(result.status, 0) << result.err;
     // file2 and file3 have the same size, so their order is open.
     const std::string head =
@@ -176,8 +176,8 @@ TEST(OnceRun, AnUnresolvableProxyNameIsAConnectFailure) {
     const auto result = runIsolated(isolated, {"-o", "-h", "no-such-proxy.invalid"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_THAT(result.err, ::testing::MatchesRegex(
-                                ".+ while connecting to no-such-proxy\\.invalid:[0-9]+\n"));
+    EXPECT_THAT(result.err,
+                ::testing::MatchesRegex(".+ while connecting to no-such-proxy\\.invalid:[0-9]+\n"));
 }
 
 }  // namespace

@@ -9,10 +9,20 @@ namespace {
 
 TEST(ValueFormatting, Times) {
     const std::pair<std::int64_t, std::string> cases[] = {
-        {0, "0s"},        {5, "5s"},          {60, "1m "},         {61, "1m 1s"},
-        {120, "2m "},     {3599, "59m 59s"},  {3600, "1h "},       {3601, "1h 1s"},
-        {3660, "1h 1m "}, {3661, "1h 1m 1s"}, {7200, "2h "},       {90061, "25h 1m 1s"},
-        {-3661, "-1h -1m -1s"},               {INT64_MIN, "-2562047788015215h -30m -8s"},
+        {0, "0s"},
+        {5, "5s"},
+        {60, "1m "},
+        {61, "1m 1s"},
+        {120, "2m "},
+        {3599, "59m 59s"},
+        {3600, "1h "},
+        {3601, "1h 1s"},
+        {3660, "1h 1m "},
+        {3661, "1h 1m 1s"},
+        {7200, "2h "},
+        {90061, "25h 1m 1s"},
+        {-3661, "-1h -1m -1s"},
+        {INT64_MIN, "-2562047788015215h -30m -8s"},
     };
     for (const auto& [seconds, text] : cases) {
         EXPECT_EQ(formatTime(seconds), text) << seconds;
@@ -40,10 +50,11 @@ TEST(ValueFormatting, Sizes) {
 
 TEST(ValueFormatting, SpeedsChangeUnitOnTheRawValue) {
     const std::pair<std::int64_t, std::string> cases[] = {
-        {0, "0.0 KB/s"},          {51, "0.0 KB/s"},        {52, "0.1 KB/s"},
-        {1024, "1.0 KB/s"},       {12800, "12.5 KB/s"},    {1048575, "1024.0 KB/s"},
-        {1048576, "1.00 MB/s"},   {1572864, "1.50 MB/s"},  {-2048, "-2.0 KB/s"},
-        {INT64_MAX, "8796093022208.00 MB/s"},
+        {0, "0.0 KB/s"},        {51, "0.0 KB/s"},
+        {52, "0.1 KB/s"},       {1024, "1.0 KB/s"},
+        {12800, "12.5 KB/s"},   {1048575, "1024.0 KB/s"},
+        {1048576, "1.00 MB/s"}, {1572864, "1.50 MB/s"},
+        {-2048, "-2.0 KB/s"},   {INT64_MAX, "8796093022208.00 MB/s"},
     };
     for (const auto& [speed, text] : cases) {
         EXPECT_EQ(formatSpeed(speed), text) << speed;
@@ -71,8 +82,8 @@ TEST(ValueFormatting, NumbersListsAndSettingNames) {
 TEST(ValueFormatting, ClassicLocaleWhateverTheUserLocale) {
     // A locale with digit grouping and a decimal comma must change nothing.
     const char* grouping = nullptr;
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "en_US.UTF-8",
-                             "C.UTF-8"}) {
+    for (const char* name :
+         {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "en_US.UTF-8", "C.UTF-8"}) {
         if (std::setlocale(LC_ALL, name) != nullptr) {
             grouping = name;
             break;

@@ -147,8 +147,12 @@ TEST(HostResolver, RealLookupsUseTheHostsFileAndLeaveOtherTextsAlone) {
 
 TEST(ShortenHostName, CutsAtTheFirstDotButKeepsDottedAddresses) {
     const std::pair<std::string, std::string> cases[] = {
-        {"ws10.office.example.org", "ws10"}, {"10.0.0.1", "10.0.0.1"}, {"localhost", "localhost"},
-        {"host.", "host"},                   {".hidden", ""},          {"10.1", "10"},
+        {"ws10.office.example.org", "ws10"},
+        {"10.0.0.1", "10.0.0.1"},
+        {"localhost", "localhost"},
+        {"host.", "host"},
+        {".hidden", ""},
+        {"10.1", "10"},
         {"::1", "::1"},
     };
     for (const auto& [name, expected] : cases) {

@@ -22,8 +22,8 @@ Built build(const ConnectionList& shown, const Options& options, Selection selec
             int columns = 80) {
     Options rowOptions;
     Built built;
-    built.rows = buildRowTexts(shown, 3, {options, toggledConnections, toggledUrls, columns},
-                               rowOptions);
+    built.rows =
+        buildRowTexts(shown, 3, {options, toggledConnections, toggledUrls, columns}, rowOptions);
     built.selection = std::move(selection);
     built.failed = placeSelection(built.rows, shown, rowOptions, built.selection);
     return built;
@@ -80,8 +80,9 @@ TEST(BuildRows, GroupsWithSeparatorsAndTogglesInBothModes) {
                 ElementsAre("c3", "c4", "u5", "u6"));
 
     const auto rows = build(twoClients(), options).rows;
-    EXPECT_EQ(rows[0].text, "  Host: 10.0.0.1; User: alice (sessions: 2, size: 16KB, average "
-                            "speed: 1.7 KB/s)");
+    EXPECT_EQ(rows[0].text,
+              "  Host: 10.0.0.1; User: alice (sessions: 2, size: 16KB, average "
+              "speed: 1.7 KB/s)");
     EXPECT_EQ(rows[1].connection, 1);
     EXPECT_EQ(rows[1].urlId, "");
 }
@@ -155,10 +156,11 @@ TEST(MatchesSearch, FollowsTheHostsModeAndAlwaysTheLogins) {
         bool matches;
     };
     const Case cases[] = {
-        {NameAndIp, "ws7", true}, {NameAndIp, "0.0.7", true}, {NameOnly, "0.0.7", false},
-        {NameOnly, "ws7", true},  {IpOnly, "ws7", false},     {IpOnly, "10.0", true},
-        {IpOnly, "lic", true},    {NameAndIp, "", false},     {NameAndIp, "WS7", false},
-        {static_cast<HostsMode>(9), "ws7", false},
+        {NameAndIp, "ws7", true},   {NameAndIp, "0.0.7", true},
+        {NameOnly, "0.0.7", false}, {NameOnly, "ws7", true},
+        {IpOnly, "ws7", false},     {IpOnly, "10.0", true},
+        {IpOnly, "lic", true},      {NameAndIp, "", false},
+        {NameAndIp, "WS7", false},  {static_cast<HostsMode>(9), "ws7", false},
     };
     for (const auto& item : cases) {
         options.hostsMode = item.mode;

@@ -74,8 +74,9 @@ TEST(HelpText, FollowsChangedSettings) {
     EXPECT_EQ(lines[7], " s - speed showing mode (current only (if available))");
     EXPECT_EQ(lines[8], " o - connections sort order ()");
     EXPECT_EQ(lines[9], " SPACE - stop refreshing (ON)");
-    EXPECT_EQ(lines[14],
-              " H - comma-separated list of clients (by ip[/mask]) to show (10.0.0.0/8,192.168.1.1)");
+    EXPECT_EQ(
+        lines[14],
+        " H - comma-separated list of clients (by ip[/mask]) to show (10.0.0.0/8,192.168.1.1)");
     EXPECT_EQ(lines[15], " u - comma-separated list of clients (by login) to show (alice)");
     EXPECT_EQ(lines[19], " p - port of Squid server (8080)");
     EXPECT_EQ(lines[20], " P - manager password (secret)");

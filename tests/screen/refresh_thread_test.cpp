@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 
 class RefreshThreadTest : public ::testing::Test {
-protected:
+  protected:
     RefreshThreadTest() : grid(100, 30), screen(options, grid) {}
 
     // Polls the screen until the predicate holds (under the lock) or 5 s pass.
@@ -63,7 +63,8 @@ TEST_F(RefreshThreadTest, HandsEachSampleOverAndShowsFailuresUntilTheNextGoodOne
     // The first sample comes at once, without a wait.
     ASSERT_TRUE(eventually([&] { return screen.connections.size() == 2; }));
     EXPECT_EQ(screen.requestCount, 4);
-    ASSERT_TRUE(eventually([&] { return grid.row(3).find("Host: 10.0.0.1") != std::string::npos; }));
+    ASSERT_TRUE(
+        eventually([&] { return grid.row(3).find("Host: 10.0.0.1") != std::string::npos; }));
 
     failing = true;
     ASSERT_TRUE(eventually([&] { return !screen.errorText.empty(); }));
@@ -123,9 +124,11 @@ TEST_F(RefreshThreadTest, StopsPromptlyInsideAFetchThatNeverEnds) {
 }
 
 TEST_F(RefreshThreadTest, AnUnexpectedFailureEndsTheRun) {
-    RefreshThread refresh({&screen, &options},
-                          [](SampleState&, const FetchSettings&, const CancelSignal*)
-                              -> ConnectionList { throw std::runtime_error("out of something"); });
+    RefreshThread refresh(
+        {&screen, &options},
+        [](SampleState&, const FetchSettings&, const CancelSignal*) -> ConnectionList {
+            throw std::runtime_error("out of something");
+        });
     refresh.start();
     ASSERT_TRUE(eventually([&] { return screen.quitRequested; }));
     EXPECT_EQ(screen.fatalError, "out of something");

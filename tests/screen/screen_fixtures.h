@@ -34,11 +34,13 @@ inline Connection screenClient(const std::string& peer, std::vector<UrlEntry> ur
 
 // Two clients with two URLs each, the larger first.
 inline ConnectionList twoClients() {
-    return {screenClient("10.0.0.1", {screenRequest("0x1", "http://a.example/one", 9000),
-                                      screenRequest("0x2", "http://a.example/two", 8000)},
+    return {screenClient("10.0.0.1",
+                         {screenRequest("0x1", "http://a.example/one", 9000),
+                          screenRequest("0x2", "http://a.example/two", 8000)},
                          {"alice"}),
-            screenClient("10.0.0.2", {screenRequest("0x3", "http://b.example/three", 3000),
-                                      screenRequest("0x4", "http://b.example/four", 2000)},
+            screenClient("10.0.0.2",
+                         {screenRequest("0x3", "http://b.example/three", 3000),
+                          screenRequest("0x4", "http://b.example/four", 2000)},
                          {"bob"})};
 }
 
@@ -48,10 +50,10 @@ inline ConnectionList manyClients(int count, int urls) {
     for (int i = 0; i < count; ++i) {
         std::vector<UrlEntry> requests;
         for (int u = 0; u < urls; ++u) {
-            requests.push_back(screenRequest("0x" + std::to_string(i) + "-" + std::to_string(u),
-                                             "http://host" + std::to_string(i) + "/u" +
-                                                 std::to_string(u),
-                                             1000000 - i * 1000 - u));
+            requests.push_back(
+                screenRequest("0x" + std::to_string(i) + "-" + std::to_string(u),
+                              "http://host" + std::to_string(i) + "/u" + std::to_string(u),
+                              1000000 - i * 1000 - u));
         }
         list.push_back(screenClient("10.1.0." + std::to_string(i + 1), std::move(requests)));
     }

@@ -16,10 +16,12 @@ using ::testing::StartsWith;
 
 const std::string dashes(80, GridSurface::lineCell);
 
-std::string padded(const std::string& text) { return (text + std::string(80, ' ')).substr(0, 80); }
+std::string padded(const std::string& text) {
+    return (text + std::string(80, ' ')).substr(0, 80);
+}
 
 class ScreenTest : public ::testing::Test {
-protected:
+  protected:
     ScreenTest() : grid(80, 24), screen(options, grid, [this] { return clock; }) {}
 
     void draw() {
@@ -40,8 +42,8 @@ protected:
 
 TEST_F(ScreenTest, LayoutBeforeTheFirstSample) {
     draw();
-    EXPECT_EQ(grid.row(0), "Connected to 127.0.0.1:3128" + std::string(34, ' ') +
-                               "reqwatch-2015-02-08");
+    EXPECT_EQ(grid.row(0),
+              "Connected to 127.0.0.1:3128" + std::string(34, ' ') + "reqwatch-2015-02-08");
     EXPECT_EQ(grid.row(1), dashes);
     EXPECT_EQ(grid.row(22), dashes);
     // Tabs advance to the stops at multiples of eight.
@@ -88,7 +90,7 @@ TEST_F(ScreenTest, HeadingsPushTheListDown) {
     EXPECT_THAT(grid.row(3), HasSubstr("Statistics refreshing disabled"));
     EXPECT_EQ(grid.row(4), dashes);
     EXPECT_THAT(grid.row(6), StartsWith("  Host: 10.0.0.1"));  // bob is filtered out
-    EXPECT_THAT(grid.row(23), HasSubstr("Active hosts: 2"));  // totals count everyone
+    EXPECT_THAT(grid.row(23), HasSubstr("Active hosts: 2"));   // totals count everyone
 }
 
 TEST_F(ScreenTest, ALongFilterLineIsCutOrWrapped) {

@@ -74,8 +74,8 @@ TEST(SortOrders, ComparatorsAreStrictAndTheTableFollowsTheEnumeration) {
 TEST(SortOrders, AnOrderOutsideTheTableLeavesTheListAsItIs) {
     const ConnectionList sample = {makeConnection("a", 1, 0, 0, 0), makeConnection("b", 3, 0, 0, 0),
                                    makeConnection("c", 2, 0, 0, 0)};
-    for (const auto order : {static_cast<SortOrder>(4), static_cast<SortOrder>(-1),
-                             static_cast<SortOrder>(1000)}) {
+    for (const auto order :
+         {static_cast<SortOrder>(4), static_cast<SortOrder>(-1), static_cast<SortOrder>(1000)}) {
         ConnectionList connections = sample;
         sortConnections(connections, order);
         EXPECT_EQ(peers(connections), (std::vector<std::string>{"a", "b", "c"}));

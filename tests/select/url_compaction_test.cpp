@@ -39,7 +39,7 @@ TEST(CompactUrls, MergesRepeatsIntoOneEntryWithSums) {
     EXPECT_EQ(urls[0].currentSpeed, 100);
     EXPECT_EQ(urls[0].delayPool, 4);
     EXPECT_EQ(urls[1].uri, "http://b/");
-    EXPECT_EQ(urls[2].uri, "http://A/");  // letter case differs: not merged
+    EXPECT_EQ(urls[2].uri, "http://A/");    // letter case differs: not merged
     EXPECT_EQ(connections[0].size, 12345);  // the connection's totals stay
 
     const auto once = connections;

@@ -22,7 +22,9 @@ namespace {
 
 volatile sig_atomic_t stopRequested = 0;
 
-void requestStop(int) { stopRequested = 1; }
+void requestStop(int) {
+    stopRequested = 1;
+}
 
 std::string readFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
