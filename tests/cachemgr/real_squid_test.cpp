@@ -19,6 +19,7 @@
 #include "support/origin_server.h"
 #include "support/process.h"
 #include "support/squid_proxy.h"
+#include "support/squid_suite.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -58,44 +59,18 @@ const UrlEntry* findUrl(const Connection& connection, const std::string& uri) {
     return found == connection.urls.end() ? nullptr : &*found;
 }
 
-class RealSquid : public ::testing::Test {
+class RealSquid : public testsupport::SquidSuite<RealSquid> {
+  public:
+    static void startDownloads() {
+        origin = std::make_unique<OriginServer>();
+        squid = std::make_unique<SquidProxy>();
+        for (const auto& download : downloads) {
+            curls.push_back(startCurl(download.path, login(download), password(download)));
+        }
+        waitForDownloads();
+    }
+
   protected:
-    static void SetUpTestSuite() {
-        for (const auto* program : {"squid", "curl"}) {
-            if (testsupport::findProgram(program).empty()) {
-                skipReason = std::string(program) + " is not installed";
-                return;
-            }
-        }
-        try {
-            origin = std::make_unique<OriginServer>();
-            squid = std::make_unique<SquidProxy>();
-            for (const auto& download : downloads) {
-                curls.push_back(startCurl(download.path, login(download), password(download)));
-            }
-            waitForDownloads();
-        } catch (const std::exception& error) {
-            setupFailure = error.what();
-            TearDownTestSuite();
-        }
-    }
-
-    static void TearDownTestSuite() {
-        curls.clear();
-        if (squid) {
-            squid->stop();
-        }
-        squid.reset();
-        origin.reset();
-    }
-
-    void SetUp() override {
-        if (!skipReason.empty()) {
-            GTEST_SKIP() << skipReason;
-        }
-        ASSERT_TRUE(setupFailure.empty()) << setupFailure;
-    }
-
     static const std::string& login(const Download& download) {
         return squid->settings().users.at(download.user).login;
     }
@@ -163,12 +138,6 @@ class RealSquid : public ::testing::Test {
             "the downloads did not show up on the active_requests page; curl:" + running +
             "; last page:" + seen + "\n--- end of cache.log ---\n" + squid->cacheLogTail());
     }
-
-    static inline std::string skipReason;
-    static inline std::string setupFailure;
-    static inline std::unique_ptr<OriginServer> origin;
-    static inline std::unique_ptr<SquidProxy> squid;
-    static inline std::vector<ChildProcess> curls;
 };
 
 TEST_F(RealSquid, TheProxyServesTheAskedSizeOnlyToKnownLogins) {

@@ -24,6 +24,7 @@
 #include "support/process.h"
 #include "support/recording_relay.h"
 #include "support/squid_proxy.h"
+#include "support/squid_suite.h"
 #include "support/temporary_folder.h"
 #include "support/terminal_run.h"
 #include "support/tmux_control.h"
@@ -162,58 +163,30 @@ struct Latencies {
     }
 };
 
-class SquidLoad : public ::testing::Test {
+class SquidLoad : public testsupport::SquidSuite<SquidLoad> {
+  public:
+    static void startDownloads() {
+        raiseDescriptorLimit();
+        origin = std::make_unique<OriginServer>();
+        testsupport::SquidSettings settings;
+        settings.users = {
+            {"carol", "carol-pw"}, {"dave", "dave-pw"}, {"erin", "erin-pw"}, {"frank", "frank-pw"}};
+        settings.bytesPerSecond = poolBytesPerSecond;
+        settings.clientNetwork = "127.0.0.0/8";
+        settings.maxFileDescriptors = squidDescriptors;
+        squid = std::make_unique<SquidProxy>(settings);
+        for (int download = 0; download < downloadCount; ++download) {
+            const auto& user = settings.users[userOf(download, settings.users.size())];
+            // An empty --noproxy keeps a no_proxy variable from bypassing the proxy.
+            curls.emplace_back(std::vector<std::string>{
+                "curl", "-s", "-o", "/dev/null", "--noproxy", "", "--interface",
+                sourceAddress(download), "--proxy", squid->proxyUrl(), "--proxy-user",
+                user.login + ":" + user.password, origin->url(downloadPath(download))});
+        }
+        waitForDownloads();
+    }
+
   protected:
-    static void SetUpTestSuite() {
-        for (const auto* program : {"squid", "curl"}) {
-            if (testsupport::findProgram(program).empty()) {
-                skipReason = std::string(program) + " is not installed";
-                return;
-            }
-        }
-        try {
-            raiseDescriptorLimit();
-            origin = std::make_unique<OriginServer>();
-            testsupport::SquidSettings settings;
-            settings.users = {{"carol", "carol-pw"},
-                              {"dave", "dave-pw"},
-                              {"erin", "erin-pw"},
-                              {"frank", "frank-pw"}};
-            settings.bytesPerSecond = poolBytesPerSecond;
-            settings.clientNetwork = "127.0.0.0/8";
-            settings.maxFileDescriptors = squidDescriptors;
-            squid = std::make_unique<SquidProxy>(settings);
-            for (int download = 0; download < downloadCount; ++download) {
-                const auto& user = settings.users[userOf(download, settings.users.size())];
-                // An empty --noproxy keeps a no_proxy variable from bypassing the proxy.
-                curls.emplace_back(std::vector<std::string>{
-                    "curl", "-s", "-o", "/dev/null", "--noproxy", "", "--interface",
-                    sourceAddress(download), "--proxy", squid->proxyUrl(), "--proxy-user",
-                    user.login + ":" + user.password, origin->url(downloadPath(download))});
-            }
-            waitForDownloads();
-        } catch (const std::exception& error) {
-            setupFailure = error.what();
-            TearDownTestSuite();
-        }
-    }
-
-    static void TearDownTestSuite() {
-        curls.clear();
-        if (squid) {
-            squid->stop();
-        }
-        squid.reset();
-        origin.reset();
-    }
-
-    void SetUp() override {
-        if (!skipReason.empty()) {
-            GTEST_SKIP() << skipReason;
-        }
-        ASSERT_TRUE(setupFailure.empty()) << setupFailure;
-    }
-
     // The origin server keeps a socket per download in this process.
     static void raiseDescriptorLimit() {
         rlimit limit{};
@@ -278,12 +251,6 @@ class SquidLoad : public ::testing::Test {
     }
 
     static std::string managerPassword() { return squid->settings().managerPassword; }
-
-    static inline std::string skipReason;
-    static inline std::string setupFailure;
-    static inline std::unique_ptr<OriginServer> origin;
-    static inline std::unique_ptr<SquidProxy> squid;
-    static inline std::vector<ChildProcess> curls;
 };
 
 TEST_F(SquidLoad, SquidCopesWithTheDownloads) {
