@@ -21,6 +21,34 @@ Enumeration nextValue(Enumeration value, std::int32_t count) {
     return static_cast<Enumeration>(number >= 0 && number < count - 1 ? number + 1 : 0);
 }
 
+// The keys that switch a setting on or off, with the name the status line
+// gives it.
+struct Toggle {
+    int key;
+    bool Options::*flag;
+    const char* name;
+};
+
+constexpr Toggle toggles[] = {
+    {'b', &Options::brief, "Brief output"},
+    {'d', &Options::detail, "Detailed output"},
+    {'f', &Options::full, "Showing full details"},
+    {'z', &Options::zero, "Showing zero values"},
+    {'c', &Options::compactSameUrls, "Compacting same urls"},
+    {'C', &Options::compactLongUrls, "Compacting long urls"},
+    {'n', &Options::hostnameLookups, "Hostname lookups"},
+    {'S', &Options::stripDomain, "Hostname domain part stripping"},
+};
+
+const Toggle* findToggle(int key) {
+    for (const auto& toggle : toggles) {
+        if (toggle.key == key) {
+            return &toggle;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 int Screen::nextKey() {
@@ -120,6 +148,18 @@ void Screen::prompt(const std::string& text, const std::string& initial,
 }
 
 void Screen::handleKey(int key) {
+    if (const Toggle* toggle = findToggle(key)) {
+        bool& flag = options.*(toggle->flag);
+        flag = !flag;
+        if (toggle->flag == &Options::brief) {
+            // Rows opened or closed by hand belong to the old layout.
+            toggledConnections.clear();
+        } else if (toggle->flag == &Options::full && flag) {
+            options.detail = true;
+        }
+        setStatus(std::string(toggle->name) + onOff(flag));
+        return;
+    }
     switch (key) {
         case 'h':
             prompt(
@@ -227,42 +267,6 @@ void Screen::handleKey(int key) {
         case keys::PageUp:
             cursor = cursor > pageStep ? cursor - pageStep : 0;
             lastMove = -static_cast<std::int32_t>(pageStep);
-            break;
-        case 'b':
-            toggledConnections.clear();
-            options.brief = !options.brief;
-            setStatus(std::string("Brief output") + onOff(options.brief));
-            break;
-        case 'd':
-            options.detail = !options.detail;
-            setStatus(std::string("Detailed output") + onOff(options.detail));
-            break;
-        case 'f':
-            options.full = !options.full;
-            if (options.full) {
-                options.detail = true;
-            }
-            setStatus(std::string("Showing full details") + onOff(options.full));
-            break;
-        case 'z':
-            options.zero = !options.zero;
-            setStatus(std::string("Showing zero values") + onOff(options.zero));
-            break;
-        case 'c':
-            options.compactSameUrls = !options.compactSameUrls;
-            setStatus(std::string("Compacting same urls") + onOff(options.compactSameUrls));
-            break;
-        case 'C':
-            options.compactLongUrls = !options.compactLongUrls;
-            setStatus(std::string("Compacting long urls") + onOff(options.compactLongUrls));
-            break;
-        case 'n':
-            options.hostnameLookups = !options.hostnameLookups;
-            setStatus(std::string("Hostname lookups") + onOff(options.hostnameLookups));
-            break;
-        case 'S':
-            options.stripDomain = !options.stripDomain;
-            setStatus(std::string("Hostname domain part stripping") + onOff(options.stripDomain));
             break;
         case 's':
             options.speedMode = nextValue(options.speedMode, 3);
