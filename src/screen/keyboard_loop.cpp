@@ -148,18 +148,6 @@ void Screen::prompt(const std::string& text, const std::string& initial,
 }
 
 void Screen::handleKey(int key) {
-    if (const Toggle* toggle = findToggle(key)) {
-        bool& flag = options.*(toggle->flag);
-        flag = !flag;
-        if (toggle->flag == &Options::brief) {
-            // Rows opened or closed by hand belong to the old layout.
-            toggledConnections.clear();
-        } else if (toggle->flag == &Options::full && flag) {
-            options.detail = true;
-        }
-        setStatus(std::string(toggle->name) + onOff(flag));
-        return;
-    }
     switch (key) {
         case 'h':
             prompt(
@@ -226,6 +214,18 @@ void Screen::handleKey(int key) {
     }
 
     std::lock_guard<ErrorCheckingMutex> guard(lock);
+    if (const Toggle* toggle = findToggle(key)) {
+        bool& flag = options.*(toggle->flag);
+        flag = !flag;
+        if (toggle->flag == &Options::brief) {
+            // Rows opened or closed by hand belong to the old layout.
+            toggledConnections.clear();
+        } else if (toggle->flag == &Options::full && flag) {
+            options.detail = true;
+        }
+        setStatus(std::string(toggle->name) + onOff(flag));
+        return;
+    }
     switch (key) {
         case 'q':
             quitRequested = true;

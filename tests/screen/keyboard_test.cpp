@@ -1,7 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <mutex>
+#include <string>
+#include <thread>
 
 #include "screen/grid_surface.h"
 #include "screen/key_codes.h"
@@ -240,6 +243,31 @@ TEST_F(KeyboardTest, SearchPromptMovesTheSelection) {
     press({'/', 'n', 'o', 'n', 'e', keys::CarriageReturn});
     EXPECT_EQ(screen.statusText, "Failed to find 'none'");
     EXPECT_EQ(screen.cursor, 5u);
+}
+
+TEST_F(KeyboardTest, KeysChangeSettingsOnlyUnderTheScreensLock) {
+    // The refresh thread may draw at any moment between two keys, so a key
+    // must not change what a drawing pass reads while another thread holds
+    // the lock.
+    const auto settings = [this] {
+        return screen.statusText + "|" + std::to_string(options.brief) +
+               std::to_string(options.detail) + std::to_string(options.full) +
+               std::to_string(options.zero) + std::to_string(options.compactSameUrls) +
+               std::to_string(options.compactLongUrls) + std::to_string(options.hostnameLookups) +
+               std::to_string(options.stripDomain) + std::to_string(options.speedMode) +
+               std::to_string(options.sortOrder) + std::to_string(options.hostsMode);
+    };
+    for (const int key : {'b', 'd', 'f', 'z', 'c', 'C', 'n', 'S', 's', 'o', 'R'}) {
+        std::unique_lock<ErrorCheckingMutex> held(screen.lock);
+        const std::string before = settings();
+        std::thread presser([this, key] { screen.handleKey(key); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(settings(), before) << static_cast<char>(key);
+        held.unlock();
+        presser.join();
+        held.lock();
+        EXPECT_NE(settings(), before) << static_cast<char>(key);
+    }
 }
 
 TEST_F(KeyboardTest, ThePromptOwnsTheTopLine) {
