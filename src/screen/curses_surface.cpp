@@ -62,10 +62,6 @@ void CursesSurface::eraseAll() {
     werase(stdscr);
 }
 
-void CursesSurface::clearAll() {
-    wclear(stdscr);
-}
-
 bool CursesSurface::moveTo(int row, int column) {
     if (row < 0 || column < 0 || row >= LINES || column >= COLS) {
         return false;

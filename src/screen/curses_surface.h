@@ -12,7 +12,6 @@ class CursesSurface final : public DrawSurface {
     int columns() const override;
     int lines() const override;
     void eraseAll() override;
-    void clearAll() override;
     bool moveTo(int row, int column) override;
     void addText(std::string_view text) override;
     void reverseVideo(int row, int column, int count) override;

@@ -21,8 +21,6 @@ class DrawSurface {
 
     // Blanks every cell without forcing the terminal to be repainted whole.
     virtual void eraseAll() = 0;
-    // Blanks every cell and repaints the terminal whole at the next flush.
-    virtual void clearAll() = 0;
     // Moves the drawing position; false (and no move) outside the screen.
     virtual bool moveTo(int row, int column) = 0;
     // Writes at the drawing position as the terminal library writes a

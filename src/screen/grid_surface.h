@@ -38,7 +38,6 @@ class GridSurface final : public DrawSurface {
     int columns() const override { return columns_; }
     int lines() const override { return lines_; }
     void eraseAll() override;
-    void clearAll() override { eraseAll(); }
     bool moveTo(int row, int column) override;
     void addText(std::string_view text) override;
     void reverseVideo(int row, int column, int count) override;
