@@ -15,10 +15,7 @@ std::string onceReport(const Options& options, ConnectionList& connections) {
     }
     std::string report;
     for (const auto& connection : connections) {
-        if (!options.hosts.empty() && !hostsMatch(options.hosts, connection)) {
-            continue;
-        }
-        if (!options.users.empty() && !usersMatch(options.users, connection)) {
+        if (isFilteredOut(connection, options)) {
             continue;
         }
         appendConnectionLine(report, options, connection);
