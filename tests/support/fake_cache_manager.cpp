@@ -18,18 +18,13 @@
 namespace testsupport {
 
 FakeCacheManager::FakeCacheManager(int port) {
-    if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
     listener_ = listenOnLoopback(port, "fake cache manager");
     port_ = localPort(listener_);
     acceptor_ = std::thread(&FakeCacheManager::acceptLoop, this);
 }
 
 FakeCacheManager::~FakeCacheManager() {
-    stopping_ = true;
-    const char byte = 1;
-    (void)!write(wakePipe_[1], &byte, 1);
+    stop_.raise();
     acceptor_.join();
     std::vector<std::thread> handlers;
     {
@@ -43,8 +38,6 @@ FakeCacheManager::~FakeCacheManager() {
     if (listener_ >= 0) {
         close(listener_);
     }
-    close(wakePipe_[0]);
-    close(wakePipe_[1]);
 }
 
 void FakeCacheManager::setReplies(std::vector<FakeReply> replies) {
@@ -85,13 +78,13 @@ void FakeCacheManager::startListening() {
 }
 
 void FakeCacheManager::acceptLoop() {
-    while (!stopping_) {
+    while (!stop_.raised()) {
         int listener;
         {
             std::lock_guard<std::mutex> guard(lock_);
             listener = listener_;
         }
-        pollfd descriptors[2] = {{listener, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        pollfd descriptors[2] = {{listener, POLLIN, 0}, {stop_.descriptor(), POLLIN, 0}};
         // A short timeout notices a listener replaced by stopListening.
         if (poll(descriptors, 2, 20) <= 0 || descriptors[1].revents != 0 || listener < 0) {
             continue;
@@ -116,18 +109,18 @@ void FakeCacheManager::acceptLoop() {
 
 void FakeCacheManager::serve(int socket, FakeReply reply, std::size_t index) {
     const auto wait = [this, socket](short events, int milliseconds) {
-        pollfd descriptors[2] = {{socket, events, 0}, {wakePipe_[0], POLLIN, 0}};
+        pollfd descriptors[2] = {{socket, events, 0}, {stop_.descriptor(), POLLIN, 0}};
         const int ready = poll(descriptors, 2, milliseconds);
-        return ready > 0 && descriptors[1].revents == 0 && !stopping_;
+        return ready > 0 && descriptors[1].revents == 0 && !stop_.raised();
     };
     const auto pause = [this](int milliseconds) {
-        pollfd wake = {wakePipe_[0], POLLIN, 0};
+        pollfd wake = {stop_.descriptor(), POLLIN, 0};
         poll(&wake, 1, milliseconds);
     };
     // The request ends with "\r\n"; the first lines end in a bare line feed.
     std::string received;
     const auto readRequest = [&] {
-        while (!stopping_) {
+        while (!stop_.raised()) {
             if (received.size() >= 2 && received.compare(received.size() - 2, 2, "\r\n") == 0) {
                 break;
             }
@@ -147,7 +140,7 @@ void FakeCacheManager::serve(int socket, FakeReply reply, std::size_t index) {
     const auto sendReply = [&] {
         const std::size_t total = std::min(reply.bytes.size(), reply.cutAfter);
         std::size_t sent = 0;
-        while (sent < total && !stopping_) {
+        while (sent < total && !stop_.raised()) {
             std::size_t piece = reply.chunkSize == 0 ? total - sent : reply.chunkSize;
             piece = std::min(piece, total - sent);
             if (!wait(POLLOUT, 5000)) {
@@ -177,7 +170,7 @@ void FakeCacheManager::serve(int socket, FakeReply reply, std::size_t index) {
         sendReply();
     }
     if (reply.hang) {
-        while (!stopping_) {
+        while (!stop_.raised()) {
             pause(50);
         }
     }

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/stop_signal.h"
+
 namespace testsupport {
 
 struct FakeReply {
@@ -58,8 +60,7 @@ class FakeCacheManager {
 
     int port_ = 0;
     int listener_ = -1;
-    int wakePipe_[2] = {-1, -1};
-    std::atomic<bool> stopping_{false};
+    StopSignal stop_;
     mutable std::mutex lock_;
     std::vector<FakeReply> replies_;
     Responder responder_;

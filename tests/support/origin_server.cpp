@@ -78,32 +78,18 @@ std::int64_t requestedDownloadSize(const std::string& target) {
 }
 
 OriginServer::OriginServer(int port) {
-    if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    try {
-        listener_ = listenOnLoopback(port, "origin server");
-    } catch (...) {
-        close(wakePipe_[0]);
-        close(wakePipe_[1]);
-        throw;
-    }
+    listener_ = listenOnLoopback(port, "origin server");
     port_ = localPort(listener_);
     acceptor_ = std::thread(&OriginServer::acceptLoop, this);
 }
 
 OriginServer::~OriginServer() {
-    stopping_ = true;
-    // The byte is never read, so every wait from now on wakes at once.
-    const char byte = 1;
-    (void)!write(wakePipe_[1], &byte, 1);
+    stop_.raise();
     acceptor_.join();
     for (auto& handler : handlers_) {
         handler.thread.join();
     }
     close(listener_);
-    close(wakePipe_[0]);
-    close(wakePipe_[1]);
 }
 
 std::string OriginServer::url(const std::string& path) const {
@@ -111,16 +97,16 @@ std::string OriginServer::url(const std::string& path) const {
 }
 
 bool OriginServer::waitFor(int socket, short events, int milliseconds) const {
-    pollfd descriptors[2] = {{socket, events, 0}, {wakePipe_[0], POLLIN, 0}};
+    pollfd descriptors[2] = {{socket, events, 0}, {stop_.descriptor(), POLLIN, 0}};
     int ready = 0;
     do {
         ready = poll(descriptors, 2, milliseconds);
     } while (ready < 0 && errno == EINTR);
-    return ready > 0 && descriptors[1].revents == 0 && !stopping_;
+    return ready > 0 && descriptors[1].revents == 0 && !stop_.raised();
 }
 
 void OriginServer::acceptLoop() {
-    while (!stopping_) {
+    while (!stop_.raised()) {
         // Threads of finished connections are joined as we go.
         handlers_.remove_if([](Handler& handler) {
             if (!*handler.done) {

@@ -13,6 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "support/stop_signal.h"
+
 namespace testsupport {
 
 inline constexpr std::int64_t defaultDownloadSize = std::int64_t{1} << 30;  // 1 GiB
@@ -45,8 +47,7 @@ class OriginServer {
 
     int port_ = 0;
     int listener_ = -1;
-    int wakePipe_[2] = {-1, -1};
-    std::atomic<bool> stopping_{false};
+    StopSignal stop_;
     std::list<Handler> handlers_;  // used by the accepting thread only
     std::thread acceptor_;
 };

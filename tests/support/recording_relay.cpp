@@ -44,32 +44,18 @@ struct Direction {
 }  // namespace
 
 RecordingRelay::RecordingRelay(int targetPort) : targetPort_(targetPort) {
-    if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    try {
-        listener_ = listenOnLoopback(0, "relay");
-    } catch (...) {
-        close(wakePipe_[0]);
-        close(wakePipe_[1]);
-        throw;
-    }
+    listener_ = listenOnLoopback(0, "relay");
     port_ = localPort(listener_);
     acceptor_ = std::thread(&RecordingRelay::acceptLoop, this);
 }
 
 RecordingRelay::~RecordingRelay() {
-    stopping_ = true;
-    // Never read, so every poll from now on wakes at once.
-    const char byte = 1;
-    (void)!write(wakePipe_[1], &byte, 1);
+    stop_.raise();
     acceptor_.join();
     for (auto& handler : handlers_) {
         handler.join();
     }
     close(listener_);
-    close(wakePipe_[0]);
-    close(wakePipe_[1]);
 }
 
 std::vector<std::string> RecordingRelay::replies() const {
@@ -106,8 +92,8 @@ bool RecordingRelay::waitUntilIdle(std::chrono::milliseconds timeout) const {
 }
 
 void RecordingRelay::acceptLoop() {
-    while (!stopping_) {
-        pollfd descriptors[2] = {{listener_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+    while (!stop_.raised()) {
+        pollfd descriptors[2] = {{listener_, POLLIN, 0}, {stop_.descriptor(), POLLIN, 0}};
         if (poll(descriptors, 2, -1) <= 0 || descriptors[1].revents != 0) {
             continue;
         }
@@ -146,11 +132,11 @@ bool RecordingRelay::relay(int client, std::size_t index) {
     Direction up(client, server);
     Direction down(server, client);
     bool failed = false;
-    while (!failed && !(up.ended && down.ended) && !stopping_) {
+    while (!failed && !(up.ended && down.ended) && !stop_.raised()) {
         pollfd descriptors[3] = {
             {client, static_cast<short>(up.readEvents() | down.writeEvents()), 0},
             {server, static_cast<short>(down.readEvents() | up.writeEvents()), 0},
-            {wakePipe_[0], POLLIN, 0}};
+            {stop_.descriptor(), POLLIN, 0}};
         if (poll(descriptors, 3, -1) < 0) {
             if (errno == EINTR) {
                 continue;

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/stop_signal.h"
+
 namespace testsupport {
 
 class RecordingRelay {
@@ -50,8 +52,7 @@ class RecordingRelay {
     int targetPort_;
     int port_ = 0;
     int listener_ = -1;
-    int wakePipe_[2] = {-1, -1};
-    std::atomic<bool> stopping_{false};
+    StopSignal stop_;
     mutable std::mutex lock_;
     mutable std::condition_variable endedSignal_;
     std::vector<Exchange> exchanges_;
