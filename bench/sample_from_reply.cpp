@@ -10,7 +10,6 @@ bool fetchFromReply(SampleState& state, const std::string& reply, std::time_t no
     static const FetchSettings settings{"", 0, "", false, nullptr};
     state.requestCount = 0;
     state.current.clear();
-    const std::int64_t interval = static_cast<std::int64_t>(now) - state.sampleTime;
     ActiveRequestsParser parser(state, settings);
     bool statusLine = true;
     bool accepted = false;
@@ -25,7 +24,7 @@ bool fetchFromReply(SampleState& state, const std::string& reply, std::time_t no
     if (!accepted) {
         return false;
     }
-    completeSample(state, now, interval);
+    completeSample(state, {now, static_cast<std::int64_t>(now) * 1000});
     return true;
 }
 

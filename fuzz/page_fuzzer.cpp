@@ -128,7 +128,6 @@ void fetch(SampleState& state, const std::vector<std::string>& lines, std::time_
     static const reqwatch::FetchSettings settings{"", 0, "", false, nullptr};
     state.requestCount = 0;
     state.current.clear();
-    const std::int64_t interval = static_cast<std::int64_t>(now) - state.sampleTime;
     {
         reqwatch::ActiveRequestsParser parser(state, settings);
         try {
@@ -143,7 +142,7 @@ void fetch(SampleState& state, const std::vector<std::string>& lines, std::time_
             // sample is the one of the page cut before that line.
         }
     }
-    completeSample(state, now, interval);
+    completeSample(state, {now, static_cast<std::int64_t>(now) * 1000});
     checkSample(state);
 }
 

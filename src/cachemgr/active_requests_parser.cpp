@@ -1,6 +1,11 @@
 #include "cachemgr/active_requests_parser.h"
 
 #include <array>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "cachemgr/active_requests_query.h"
 #include "cachemgr/exceptions.h"
@@ -19,14 +24,10 @@ struct Words {
 
     explicit Words(std::string_view line) {
         std::size_t start = 0;
-        for (;;) {
-            const std::size_t blank = line.find(' ', start);
-            if (blank == std::string_view::npos) {
-                break;
-            }
+        forEachBlank(line, [&](std::size_t blank) {
             add(line.substr(start, blank - start));
             start = blank + 1;
-        }
+        });
         if (start < line.size()) {
             add(line.substr(start));
         }
@@ -36,6 +37,29 @@ struct Words {
     std::string_view operator[](std::size_t n) const { return word[n - 1]; }
 
   private:
+    // Calls `use` with the position of every blank, in order.
+    template <typename Use>
+    static void forEachBlank(std::string_view line, Use&& use) {
+        const char* data = line.data();
+        std::size_t at = 0;
+#if defined(__SSE2__)
+        const __m128i blank = _mm_set1_epi8(' ');
+        for (; at + 16 <= line.size(); at += 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+            auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, blank)));
+            while (mask != 0) {
+                use(at + static_cast<std::size_t>(__builtin_ctz(mask)));
+                mask &= mask - 1;
+            }
+        }
+#endif
+        for (; at < line.size(); ++at) {
+            if (data[at] == ' ') {
+                use(at);
+            }
+        }
+    }
+
     void add(std::string_view text) {
         if (count < word.size()) {
             word[count] = text;
@@ -44,8 +68,11 @@ struct Words {
     }
 };
 
-inline bool startsWith(std::string_view line, std::string_view prefix) {
-    return line.starts_with(prefix);
+// Whether the line begins with the literal; the length is known when
+// compiling, so the comparison is a load or two, not a call.
+template <std::size_t N>
+inline bool startsWith(std::string_view line, const char (&prefix)[N]) {
+    return line.size() >= N - 1 && std::memcmp(line.data(), prefix, N - 1) == 0;
 }
 
 }  // namespace
@@ -58,39 +85,60 @@ std::pair<std::string, std::string> splitHostPort(const std::string& address) {
     return {address.substr(0, colon), address.substr(colon + 1)};
 }
 
+std::uint64_t PreviousEntries::hashOf(std::string_view id, std::int32_t worker) {
+    const std::uint64_t hash = FlatTextIndex::hashOf(id);
+    // Nearly every page has one worker: its ids hash as they are.
+    return worker == 0 ? hash : hash ^ (static_cast<std::uint64_t>(worker) * 0x9e3779b97f4a7c15u);
+}
+
 PreviousEntries::PreviousEntries(const ConnectionList& previous) {
     std::size_t total = 0;
     for (const auto& connection : previous) {
         total += connection.urls.size();
     }
-    entries_.reserve(total);
+    if (total == 0) {
+        return;
+    }
+    items_.reserve(total);
     byId_.reserve(total);
-    const auto idOf = [this](std::size_t position) -> std::string_view {
-        return entries_[position]->id;
-    };
     for (const auto& connection : previous) {
         for (const auto& entry : connection.urls) {
-            const auto hash = FlatTextIndex::hashOf(entry.id);
-            if (byId_.find(entry.id, hash, idOf) < 0) {  // the first entry of an id wins
-                byId_.insert(hash, entries_.size());
-                entries_.push_back(&entry);
+            const auto hash = hashOf(entry.id, entry.worker);
+            if (findItem(entry.id, entry.worker, hash) < 0) {  // the first entry of a pair wins
+                byId_.insert(hash, items_.size());
+                items_.push_back({entry.id, entry.size, entry.worker, &entry});
             }
         }
     }
 }
 
-const UrlEntry* PreviousEntries::find(std::string_view id) const {
+std::int64_t PreviousEntries::findItem(std::string_view id, std::int32_t worker,
+                                       std::uint64_t hash) const {
+    return byId_.findIf(hash, [this, id, worker](std::size_t at) {
+        const Item& item = items_[at];
+        return item.worker == worker && item.id == id;
+    });
+}
+
+const UrlEntry* PreviousEntries::find(std::string_view id, std::int32_t worker) const {
     if (byId_.empty()) {
         return nullptr;  // the first sample: nothing to look up
     }
-    const std::int64_t position =
-        byId_.find(id, FlatTextIndex::hashOf(id),
-                   [this](std::size_t at) -> std::string_view { return entries_[at]->id; });
-    return position < 0 ? nullptr : entries_[static_cast<std::size_t>(position)];
+    const std::int64_t position = findItem(id, worker, hashOf(id, worker));
+    return position < 0 ? nullptr : items_[static_cast<std::size_t>(position)].entry;
 }
 
-UrlEntry findPreviousEntry(const PreviousEntries& previous, std::string_view id) {
-    const UrlEntry* entry = previous.find(id);
+std::int64_t PreviousEntries::sizeOf(std::string_view id, std::int32_t worker) const {
+    if (byId_.empty()) {
+        return 0;
+    }
+    const std::int64_t position = findItem(id, worker, hashOf(id, worker));
+    return position < 0 ? 0 : items_[static_cast<std::size_t>(position)].size;
+}
+
+UrlEntry findPreviousEntry(const PreviousEntries& previous, std::string_view id,
+                           std::int32_t worker) {
+    const UrlEntry* entry = previous.find(id, worker);
     return entry != nullptr ? *entry : UrlEntry{};
 }
 
@@ -103,9 +151,14 @@ std::string resolveClientName(const FetchSettings& settings, const std::string& 
 
 ActiveRequestsParser::ActiveRequestsParser(SampleState& state, const FetchSettings& settings,
                                            std::size_t requestLimit)
-    : state_(state), settings_(settings), previous_(state.previous), requestLimit_(requestLimit) {
+    : state_(state),
+      settings_(settings),
+      texts_(std::make_shared<TextArena>()),
+      previous_(state.previous),
+      requestLimit_(requestLimit) {
     // The previous sample is the best guess of this one's size.
     state_.current.reserve(state_.previous.size());
+    peers_.reserve(state_.previous.size());
     connectionByPeer_.reserve(state_.previous.size());
     usersSeen_.reserve(state_.previous.size());
 }
@@ -114,14 +167,13 @@ UrlEntry* ActiveRequestsParser::currentEntry() {
     if (currentConnection_ < 0) {
         return nullptr;
     }
-    return &state_.current[static_cast<std::size_t>(currentConnection_)]
-                .urls[static_cast<std::size_t>(currentUrl_)];
+    return &state_.current[static_cast<std::size_t>(currentConnection_)].urls.back();
 }
 
 void ActiveRequestsParser::requestLine(std::string_view id) {
-    pending_.id = id;  // the rest of the pending entry never changes from new
-    const UrlEntry* previous = previous_.find(id);
-    previousEntrySize_ = previous != nullptr ? previous->size : 0;
+    pending_.id = texts_->store(id);  // the rest of the pending entry never changes from new
+    pending_.worker = worker_;
+    previousEntrySize_ = previous_.sizeOf(id, worker_);
 }
 
 void ActiveRequestsParser::addressLine(std::string_view word) {
@@ -129,7 +181,7 @@ void ActiveRequestsParser::addressLine(std::string_view word) {
     if (colon == std::string_view::npos || colon == 0) {
         return;  // no address before the port
     }
-    if (++requests_ > requestLimit_) {
+    if (requests_ >= requestLimit_) {
         throw sqstatException("More than " + std::to_string(requestLimit_) +
                                   " active requests in the reply from " + settings_.host + ":" +
                                   std::to_string(settings_.port),
@@ -138,21 +190,101 @@ void ActiveRequestsParser::addressLine(std::string_view word) {
     const std::string_view address = word.substr(0, colon);
     const std::uint64_t hash = FlatTextIndex::hashOf(address);
     std::int64_t position = connectionByPeer_.find(
-        address, hash,
-        [this](std::size_t at) -> std::string_view { return state_.current[at].peer; });
+        address, hash, [this](std::size_t at) -> std::string_view { return peers_[at]; });
     if (position < 0) {
-        Connection connection;
+        Connection& connection = state_.current.emplace_back();
         connection.peer = address;
         connection.hostName = resolveClientName(settings_, connection.peer);
-        state_.current.push_back(std::move(connection));
+        connection.texts = texts_;
+        peers_.push_back(texts_->store(address));
         usersSeen_.emplace_back();
         position = static_cast<std::int64_t>(state_.current.size() - 1);
         connectionByPeer_.insert(hash, static_cast<std::size_t>(position));
     }
-    auto& connection = state_.current[static_cast<std::size_t>(position)];
-    connection.urls.push_back(pending_);
+    state_.current[static_cast<std::size_t>(position)].urls.push_back(pending_);
     currentConnection_ = static_cast<std::ptrdiff_t>(position);
-    currentUrl_ = static_cast<std::ptrdiff_t>(connection.urls.size() - 1);
+    ++requests_;
+}
+
+namespace {
+
+// Whether `lowered` is `text` with its ASCII capitals lower-cased.
+bool equalsLowered(std::string_view lowered, std::string_view text) {
+    if (lowered.size() != text.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (lowered[i] != (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void ActiveRequestsParser::userLine(std::string_view login) {
+    UrlEntry* entry = currentEntry();
+    if (entry == nullptr) {
+        return;
+    }
+    const auto index = static_cast<std::size_t>(currentConnection_);
+    UsersSeen& seen = usersSeen_[index];
+    if (!seen.many) {
+        // Most clients have a login or two: compared one by one, the last
+        // one first, as consecutive requests mostly carry the same.
+        for (auto view = seen.few.rbegin(); view != seen.few.rend(); ++view) {
+            if (equalsLowered(*view, login)) {
+                entry->user = *view;
+                return;
+            }
+        }
+        entry->user = texts_->storeLowerCase(login);
+    } else {
+        const std::string_view lowered = texts_->storeLowerCase(login);
+        const auto found = seen.many->find(lowered);
+        if (found != seen.many->end()) {
+            entry->user = *found;  // the copy just made is simply not used
+            return;
+        }
+        entry->user = lowered;
+    }
+    state_.current[index].users.emplace_back(entry->user);
+    if (seen.many) {
+        seen.many->insert(entry->user);
+        return;
+    }
+    seen.few.push_back(entry->user);
+    constexpr std::size_t fewUsers = 8;
+    if (seen.few.size() > fewUsers) {
+        seen.many = std::make_unique<std::unordered_set<std::string_view>>(seen.few.begin(),
+                                                                           seen.few.end());
+        seen.few.clear();
+    }
+}
+
+void ActiveRequestsParser::workerLine(std::string_view line) {
+    // "by kidN {" opens the section of worker N, "} by kidN" closes it.
+    constexpr std::string_view opening = "by kid";
+    constexpr std::string_view closing = "} by kid";
+    const bool opens = line.starts_with(opening);
+    if (!opens && !line.starts_with(closing)) {
+        return;
+    }
+    const std::string_view rest = line.substr(opens ? opening.size() : closing.size());
+    std::size_t digits = 0;
+    while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') {
+        ++digits;
+    }
+    if (digits == 0) {
+        return;
+    }
+    const std::string_view tail = rest.substr(digits);
+    if (opens ? tail != " {" : !tail.empty()) {
+        return;
+    }
+    worker_ = opens ? leadingInteger32(rest.substr(0, digits)) : 0;
 }
 
 void ActiveRequestsParser::parseLine(std::string_view line) {
@@ -194,7 +326,7 @@ void ActiveRequestsParser::parseLine(std::string_view line) {
                 const Words words(line);
                 expect(words, 2);
                 if (UrlEntry* entry = currentEntry()) {
-                    entry->uri = words[2];
+                    entry->uri = texts_->store(words[2]);
                     entry->count = 1;
                     entry->averageSpeed = 0;
                     entry->currentSpeed = 0;
@@ -208,15 +340,7 @@ void ActiveRequestsParser::parseLine(std::string_view line) {
                 if (words.count == 1 || words[2] == "-") {
                     return;
                 }
-                if (UrlEntry* entry = currentEntry()) {
-                    std::string user(words[2]);
-                    toLowerCase(user);
-                    const auto index = static_cast<std::size_t>(currentConnection_);
-                    if (usersSeen_[index].insert(user).second) {
-                        state_.current[index].users.push_back(user);
-                    }
-                    entry->user = std::move(user);
-                }
+                userLine(words[2]);
             }
             return;
         case 'o':
@@ -226,6 +350,8 @@ void ActiveRequestsParser::parseLine(std::string_view line) {
                 if (UrlEntry* entry = currentEntry()) {
                     entry->size = leadingInteger64(words[4]);
                     entry->previousSize = previousEntrySize_;
+                    // Every such line adds to the client's total, also a
+                    // second one of the same request.
                     auto& connection = state_.current[static_cast<std::size_t>(currentConnection_)];
                     connection.size = saturatingAdd(connection.size, entry->size);
                 }
@@ -254,6 +380,10 @@ void ActiveRequestsParser::parseLine(std::string_view line) {
                     entry->delayPool = leadingInteger32(words[2]);
                 }
             }
+            return;
+        case 'b':
+        case '}':
+            workerLine(line);
             return;
         default:
             return;

@@ -1,7 +1,5 @@
 #include "cachemgr/active_requests_query.h"
 
-#include <ctime>
-
 #include "cachemgr/active_requests_parser.h"
 #include "cachemgr/base64.h"
 #include "cachemgr/manager_connection.h"
@@ -15,9 +13,21 @@ bool isAcceptedStatusLine(const std::string& line) {
     return line == "HTTP/1.0 200 OK" || line == "HTTP/1.1 200 OK";
 }
 
-std::string endpointText(const FetchSettings& settings) {
-    return settings.host + ":" + std::to_string(settings.port);
+// A status line that refuses the login itself: asking the other way round
+// would only be refused again.
+bool refusesLogin(const std::string& line) {
+    const auto blank = line.find(' ');
+    if (line.rfind("HTTP/", 0) != 0 || blank == std::string::npos) {
+        return false;
+    }
+    const std::string_view code = std::string_view(line).substr(blank + 1);
+    return (code.starts_with("401") || code.starts_with("407")) &&
+           (code.size() == 3 || code[3] == ' ');
 }
+
+// What of a refused reply is read before the connection is closed.
+constexpr std::size_t refusedReplyLimit = 1024 * 1024;
+constexpr std::chrono::milliseconds refusedReplyPatience{2000};
 
 }  // namespace
 
@@ -52,50 +62,62 @@ ConnectionList fetchActiveRequests(SampleState& state, Options& options) {
 ConnectionList fetchActiveRequests(SampleState& state, const FetchSettings& settings,
                                    const CancelSignal* cancel) {
     state.requestCount = 0;
-    const std::string endpoint = endpointText(settings);
+    const std::string endpoint = endpointText(settings.host, settings.port);
+    ManagerConnection::Deadline deadline;
+    if (settings.timeoutMilliseconds > 0) {
+        deadline = std::chrono::steady_clock::now() +
+                   std::chrono::milliseconds(settings.timeoutMilliseconds);
+    }
     // Squid 7 no longer serves the legacy URL; every Squid since 3.2 serves
     // the modern path too. A proxy that refused one is asked once more with
     // the other, and the one it accepted is tried first from then on.
     const bool modernFirst = state.modernRequestEndpoint == endpoint;
-    for (int attempt = 0;; ++attempt) {
-        const bool modern = attempt == 0 ? modernFirst : !modernFirst;
-        ManagerConnection connection(cancel);
-        try {
-            connection.openConnection(settings.host, settings.port);
-        } catch (const sqconnException& error) {
-            throw sqstatException(error.message + " while connecting to " + endpoint,
-                                  sqstatException::ConnectFailed);
-        }
-        state.current.clear();
-        try {
-            connection.sendRequest(activeRequestsRequest(modern, settings.pass));
-            std::string line;
-            if (!connection.receiveLine(line)) {
-                throw sqstatException("Empty reply from " + endpoint,
-                                      sqstatException::TransportFailed);
+    try {
+        for (int attempt = 0;; ++attempt) {
+            const bool modern = attempt == 0 ? modernFirst : !modernFirst;
+            ManagerConnection connection(cancel, deadline);
+            try {
+                connection.openConnection(settings.host, settings.port);
+            } catch (const sqconnException& error) {
+                throw sqstatException(error.message + " while connecting to " + endpoint,
+                                      sqstatException::ConnectFailed);
             }
-            if (!isAcceptedStatusLine(line)) {
-                if (attempt == 0) {
-                    continue;
+            state.current.clear();
+            try {
+                connection.sendRequest(activeRequestsRequest(modern, settings.pass));
+                std::string line;
+                if (!connection.receiveLine(line)) {
+                    throw sqstatException("Empty reply from " + endpoint,
+                                          sqstatException::TransportFailed);
                 }
-                throw sqstatException("Access to squid statistic denied: " + line,
-                                      sqstatException::AccessDenied);
+                if (!isAcceptedStatusLine(line)) {
+                    if (attempt == 0 && !refusesLogin(line)) {
+                        connection.discardRest(refusedReplyLimit, refusedReplyPatience);
+                        continue;
+                    }
+                    throw sqstatException("Access to squid statistic denied: " + line,
+                                          sqstatException::AccessDenied);
+                }
+                state.modernRequestEndpoint = modern ? endpoint : std::string();
+                const SampleInstant now = settings.clock();
+                ActiveRequestsParser parser(state, settings);
+                std::string_view pageLine;
+                while (connection.receiveLine(pageLine)) {
+                    parser.parseLine(pageLine);
+                }
+                completeSample(state, now, settings.keepReference);
+            } catch (const sqconnException& error) {
+                throw sqstatException(error.message, sqstatException::TransportFailed);
             }
-            state.modernRequestEndpoint = modern ? endpoint : std::string();
-            const std::time_t now = std::time(nullptr);
-            const std::int64_t interval = static_cast<std::int64_t>(now) - state.sampleTime;
-            ActiveRequestsParser parser(state, settings);
-            std::string_view pageLine;
-            while (connection.receiveLine(pageLine)) {
-                parser.parseLine(pageLine);
-            }
-            completeSample(state, now, interval, settings.keepReference);
-        } catch (const sqconnException& error) {
-            throw sqstatException(error.message, sqstatException::TransportFailed);
+            connection.closeConnection();
+            // The caller gets the sample itself; the state keeps its reference copy.
+            return std::move(state.current);
         }
-        connection.closeConnection();
-        // The caller gets the sample itself; the state keeps its reference copy.
-        return std::move(state.current);
+    } catch (const FetchTimedOut&) {
+        throw sqstatException("Timed out after " +
+                                  std::to_string(settings.timeoutMilliseconds / 1000) +
+                                  " s waiting for " + endpoint,
+                              sqstatException::TransportFailed);
     }
 }
 

@@ -29,4 +29,13 @@ void CancelSignal::request() noexcept {
     } while (written < 0 && errno == EINTR);
 }
 
+void CancelSignal::reset() noexcept {
+    requested_.store(false);
+    std::uint64_t count;
+    ssize_t received;
+    do {
+        received = ::read(descriptor_, &count, sizeof count);
+    } while (received < 0 && errno == EINTR);
+}
+
 }  // namespace reqwatch

@@ -1,5 +1,5 @@
-// A one-way stop request that a blocked network wait can see: a flag plus a
-// descriptor that becomes readable once the stop is requested.
+// A stop request that a blocked network wait can see: a flag plus a
+// descriptor that is readable while the stop is requested.
 #pragma once
 
 #include <atomic>
@@ -14,6 +14,9 @@ class CancelSignal {
     CancelSignal& operator=(const CancelSignal&) = delete;
 
     void request() noexcept;
+    // Takes a request back, for the next wait; the caller makes sure that
+    // no request it must see can come in between.
+    void reset() noexcept;
     bool requested() const noexcept { return requested_.load(); }
     // Readable once request() has run; poll it beside the socket.
     int descriptor() const noexcept { return descriptor_; }

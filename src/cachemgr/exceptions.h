@@ -39,4 +39,10 @@ class FetchCancelled : public std::exception {
     const char* what() const noexcept override { return "fetch cancelled"; }
 };
 
+// Thrown out of a network wait that reached the fetch's time limit.
+class FetchTimedOut : public std::exception {
+  public:
+    const char* what() const noexcept override { return "fetch timed out"; }
+};
+
 }  // namespace reqwatch

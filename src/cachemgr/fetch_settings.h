@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/options.h"
+#include "cachemgr/records.h"
 
 namespace reqwatch {
 
@@ -18,6 +19,10 @@ struct FetchSettings {
     // Whether a later fetch will follow and needs this sample as its
     // reference; a single report does without.
     bool keepReference = true;
+    // The longest a whole fetch may take; 0 for no limit.
+    std::int64_t timeoutMilliseconds = 0;
+    // Tells when a status line is accepted; tests give clocks of their own.
+    SampleInstant (*clock)() = &SampleInstant::now;
 
     static FetchSettings from(Options& options) {
         return {options.host,      options.port, options.pass, options.hostnameLookups,

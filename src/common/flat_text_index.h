@@ -4,7 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -12,8 +12,23 @@ namespace reqwatch {
 
 class FlatTextIndex {
   public:
+    // A fast hash of short texts (addresses, request ids), seeded once per
+    // process so that a page cannot be made of texts that collide.
     static std::uint64_t hashOf(std::string_view text) {
-        return std::hash<std::string_view>{}(text);
+        std::uint64_t hash = seed() ^ (text.size() * 0x9e3779b97f4a7c15u);
+        const char* at = text.data();
+        std::size_t left = text.size();
+        for (; left >= 8; at += 8, left -= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, at, 8);
+            hash = mix(hash ^ word);
+        }
+        if (left > 0) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, at, left);
+            hash = mix(hash ^ word);
+        }
+        return mix(hash);
     }
 
     bool empty() const { return size_ == 0; }
@@ -32,6 +47,12 @@ class FlatTextIndex {
     // of a stored position.
     template <typename TextOf>
     std::int64_t find(std::string_view text, std::uint64_t hash, TextOf&& textOf) const {
+        return findIf(hash, [&](std::size_t position) { return textOf(position) == text; });
+    }
+
+    // The stored position with this hash for which `same(position)` holds, or -1.
+    template <typename Same>
+    std::int64_t findIf(std::uint64_t hash, Same&& same) const {
         if (size_ == 0) {
             return -1;
         }
@@ -41,7 +62,7 @@ class FlatTextIndex {
             if (slot.position == 0) {
                 return -1;
             }
-            if (slot.hash == hash && textOf(slot.position - 1) == text) {
+            if (slot.hash == hash && same(slot.position - 1)) {
                 return static_cast<std::int64_t>(slot.position - 1);
             }
         }
@@ -57,6 +78,15 @@ class FlatTextIndex {
     }
 
   private:
+    static std::uint64_t mix(std::uint64_t value) {
+        value ^= value >> 30;
+        value *= 0xbf58476d1ce4e5b9u;
+        value ^= value >> 27;
+        value *= 0x94d049bb133111ebu;
+        return value ^ (value >> 31);
+    }
+    static std::uint64_t seed();
+
     struct Slot {
         std::uint64_t hash = 0;
         std::uint32_t position = 0;  // one more than the position; 0 for an empty slot

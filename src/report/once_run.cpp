@@ -1,6 +1,7 @@
 #include "report/once_run.h"
 
 #include <ostream>
+#include <sstream>
 
 #include "cachemgr/active_requests_query.h"
 #include "report/report_lines.h"
@@ -9,11 +10,15 @@
 
 namespace reqwatch {
 
-std::string onceReport(const Options& options, ConnectionList& connections) {
+void writeOnceReport(const Options& options, ConnectionList& connections, std::ostream& out) {
     if (options.compactSameUrls) {
         compactUrls(connections);
     }
+    // Written out in blocks as it grows, so that the report of a busy proxy
+    // never sits in memory whole.
+    constexpr std::size_t block = 64 * 1024;
     std::string report;
+    report.reserve(2 * block);
     for (const auto& connection : connections) {
         if (isFilteredOut(connection, options)) {
             continue;
@@ -24,11 +29,25 @@ std::string onceReport(const Options& options, ConnectionList& connections) {
             for (const auto& url : connection.urls) {
                 appendUrlLine(report, options, connection, url);
                 report += '\n';
+                if (report.size() >= block) {
+                    out.write(report.data(), static_cast<std::streamsize>(report.size()));
+                    report.clear();
+                }
             }
             report += '\n';
         }
+        if (report.size() >= block) {
+            out.write(report.data(), static_cast<std::streamsize>(report.size()));
+            report.clear();
+        }
     }
-    return report;
+    out.write(report.data(), static_cast<std::streamsize>(report.size()));
+}
+
+std::string onceReport(const Options& options, ConnectionList& connections) {
+    std::ostringstream report;
+    writeOnceReport(options, connections, report);
+    return report.str();
 }
 
 int runOnce(Options& options, std::ostream& out, std::ostream& err) {
@@ -49,7 +68,8 @@ int runOnce(Options& options, std::ostream& out, std::ostream& err) {
                       state.totalAverageSpeed)
         << "\n";
     out.flush();
-    out << onceReport(options, connections) << "\n";
+    writeOnceReport(options, connections, out);
+    out << "\n";
     out.flush();
     return 0;
 }

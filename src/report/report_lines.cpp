@@ -138,7 +138,8 @@ void appendUrlLine(std::string& line, const Options& options, const Connection& 
             items.next() += "time: " + formatTime(url.elapsed);
         }
         if (connection.users.size() >= 2) {
-            items.next() += "user: " + url.user;
+            items.next() += "user: ";
+            line += url.user;
         }
         if (speedShown(options, url.averageSpeed, url.currentSpeed)) {
             items.next() += speedSummary(options.speedMode, url.averageSpeed, url.currentSpeed);

@@ -28,8 +28,8 @@ class TextSet {
     std::unordered_set<std::string_view> set_;
 };
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
+bool contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
 }
 
 }  // namespace
@@ -101,14 +101,16 @@ std::vector<DisplayRow> buildRowTexts(const ConnectionList& shown, std::uint32_t
             for (std::size_t u = 0; u < connection.urls.size(); ++u) {
                 const UrlEntry& url = connection.urls[u];
                 rowOptions.brief = options.brief;
-                const bool expanded = toggledUrls.contains(url.id);
+                std::string key = requestKey(url);
+                const bool expanded = toggledUrls.contains(key);
                 rowOptions.detail = expanded || options.detail;
                 rowOptions.full = expanded || options.full;
                 rowOptions.compactLongUrls = !expanded && options.compactLongUrls;
                 std::string line = urlLine(rowOptions, connection, url);
                 const int lines = fitOneLine(line, input.columns, rowOptions.compactLongUrls);
                 append(std::move(line), static_cast<std::uint32_t>(lines),
-                       static_cast<std::int32_t>(k), url.id, static_cast<std::int32_t>(u), false);
+                       static_cast<std::int32_t>(k), std::move(key), static_cast<std::int32_t>(u),
+                       false);
             }
         }
         if (!options.brief || toggled) {

@@ -1,5 +1,7 @@
 #include "cachemgr/active_requests_parser.h"
 
+#include <algorithm>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -83,6 +85,65 @@ TEST(ActiveRequestsParser, TakesPreviousSizesById) {
     ASSERT_EQ(state.current.size(), 1u);
     EXPECT_EQ(state.current[0].urls[0].previousSize, 200);
     EXPECT_EQ(state.current[0].urls[1].previousSize, 0);
+}
+
+TEST(ActiveRequestsParser, IdsBelongToTheirWorkerSection) {
+    // Two workers show the same ids; each request is matched only with the
+    // previous request of its own worker, and a client in both is one client.
+    const auto page = [](const std::string& size1, const std::string& size2) {
+        return "by kid1 {\n" + block("0x1", "10.0.0.1:1", "http://a/", size1, "1") +
+               "} by kid1\n\nby kid2 {\n" + block("0x1", "10.0.0.1:2", "http://b/", size2, "1") +
+               block("0x2", "10.0.0.2:3", "http://c/", "7", "1") + "} by kid2\n";
+    };
+    SampleState state;
+    parsePage(state, page("100", "1000"));
+    ASSERT_EQ(state.current.size(), 2u);
+    ASSERT_EQ(state.current[0].urls.size(), 2u);
+    EXPECT_EQ(state.current[0].urls[0].worker, 1);
+    EXPECT_EQ(state.current[0].urls[1].worker, 2);
+    EXPECT_EQ(requestKey(state.current[0].urls[0]), "kid1 0x1");
+    state.previous = state.current;
+    state.current.clear();
+    parsePage(state, page("150", "1100"));
+    EXPECT_EQ(state.current[0].urls[0].previousSize, 100);
+    EXPECT_EQ(state.current[0].urls[1].previousSize, 1000);
+
+    // Lines that only look like section lines change nothing.
+    state.previous = state.current;
+    state.current.clear();
+    parsePage(state, "by kid {\nby kid1x {\nb\n}\n} by kid\nby kid1 {\n} by kid1 \n" +
+                         block("0x1", "10.0.0.1:1", "http://a/", "5", "1"));
+    EXPECT_EQ(state.current[0].urls[0].worker, 1);  // "} by kid1 " does not close it
+    EXPECT_EQ(state.current[0].urls[0].previousSize, 150);
+}
+
+TEST(ActiveRequestsParser, ReadsTheCapturedPagesOfNewerAndSmpProxies) {
+    struct Case {
+        const char* fixture;
+        std::size_t requests;
+        std::size_t clients;
+        std::vector<std::int32_t> workers;  // of the requests, in page order
+    };
+    const Case cases[] = {
+        {"squid-5.7-workers2-active_requests.txt", 6, 1, {1, 1, 1, 1, 2, 2}},
+        {"squid-7.6-active_requests.txt", 7, 6, {0, 0, 0, 0, 0, 0, 0}},
+        {"squid-6.14-active_requests.txt", 7, 6, {0, 0, 0, 0, 0, 0, 0}},
+    };
+    for (const auto& item : cases) {
+        SampleState state;
+        const std::string reply = testsupport::readFixture(item.fixture);
+        parsePage(state, reply.substr(reply.find('\n') + 1));  // after the status line
+        EXPECT_EQ(state.current.size(), item.clients) << item.fixture;
+        std::vector<std::int32_t> workers;
+        for (const auto& connection : state.current) {
+            for (const auto& url : connection.urls) {
+                workers.push_back(url.worker);
+            }
+        }
+        EXPECT_EQ(workers.size(), item.requests) << item.fixture;
+        std::sort(workers.begin(), workers.end());
+        EXPECT_EQ(workers, item.workers) << item.fixture;
+    }
 }
 
 TEST(ActiveRequestsParser, LinesOutsideARequestTouchNothing) {

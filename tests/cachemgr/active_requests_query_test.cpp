@@ -1,10 +1,14 @@
 #include "cachemgr/active_requests_query.h"
 
+#include <chrono>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "cachemgr/base64.h"
+#include "report/value_formatting.h"
 #include "support/fake_cache_manager.h"
+#include "support/recording_relay.h"
 
 namespace reqwatch {
 namespace {
@@ -159,19 +163,28 @@ TEST(ActiveRequestsQuery, AnUnreachableProxyNamesHostAndPort) {
     EXPECT_EQ(state.current.size(), 2u);  // untouched when connecting failed
 }
 
-TEST(ActiveRequestsQuery, ASecondSampleHasCurrentSpeeds) {
+// Two samples whose status lines are read 1.5 s apart by the clock.
+SampleInstant pinnedClock() {
+    static int calls = 0;
+    return {1800000000 + calls, 5000000 + 1500 * calls++};
+}
+
+TEST(ActiveRequestsQuery, ACurrentSpeedIsMeasuredInMillisecondsBetweenSamples) {
     FakeCacheManager server;
     const std::string grown = std::string(onePage).replace(onePage.find("4096, out.size 4096"), 19,
-                                                           "9096, out.size 9096");
+                                                           "104096, out.size 104096");
     server.setReplies({{cacheManagerReply(onePage)}, {cacheManagerReply(grown)}});
     SampleState state;
-    fetchActiveRequests(state, settingsFor(server));
-    const auto second = fetchActiveRequests(state, settingsFor(server));
+    FetchSettings settings = settingsFor(server);
+    settings.clock = &pinnedClock;
+    fetchActiveRequests(state, settings);
+    const auto second = fetchActiveRequests(state, settings);
     ASSERT_EQ(second.size(), 1u);
     const UrlEntry& request = second[0].urls[0];
     EXPECT_EQ(request.previousSize, 4096);
-    EXPECT_GT(request.currentSpeed, 0);
-    EXPECT_LE(request.currentSpeed, 5000);
+    // 100 000 bytes in 1.5 s; in whole seconds it would be 97.7 or 48.8 KB/s.
+    EXPECT_EQ(request.currentSpeed, 66666);
+    EXPECT_EQ(formatSpeed(request.currentSpeed), "65.1 KB/s");
     EXPECT_EQ(state.totalCurrentSpeed, request.currentSpeed);
 }
 
@@ -229,6 +242,77 @@ TEST(ActiveRequestsQuery, BothFormsRefusedReportTheSecondStatusLine) {
     EXPECT_EQ(requests[1],
               "GET /squid-internal-mgr/active_requests HTTP/1.0\n"
               "Authorization: Basic YWRtaW46d3Jvbmc=\n\r\n");
+}
+
+TEST(ActiveRequestsQuery, ARefusedLoginIsToldAtOnceWithoutTheOtherForm) {
+    // After a good fetch by the modern path, a wrong password: the proxy's
+    // 401 is what the user must see, not the legacy URL's 400.
+    FakeCacheManager server;
+    server.setResponder(acceptingOnly(modernRequest, "HTTP/1.1 400 Bad Request"));
+    SampleState state;
+    fetchActiveRequests(state, settingsFor(server));
+    for (const std::string refusal :
+         {"HTTP/1.1 401 Unauthorized", "HTTP/1.1 407 Proxy Authentication Required"}) {
+        server.setResponder([refusal](const std::string&) {
+            return testsupport::FakeReply{refusal + "\r\nServer: squid/7.6\r\n\r\n"};
+        });
+        const std::size_t before = server.requests().size();
+        const auto failure = fetchFailure(state, settingsFor(server, "wrong"));
+        EXPECT_EQ(failure.kind, sqstatException::AccessDenied);
+        EXPECT_EQ(std::string(failure.what()), "Access to squid statistic denied: " + refusal);
+        ASSERT_EQ(server.requests().size(), before + 1) << "asked again after " << refusal;
+        EXPECT_THAT(server.requests().back(), HasSubstr("/squid-internal-mgr/"));
+    }
+}
+
+TEST(ActiveRequestsQuery, TheRefusedReplyOfANewerProxyIsReadToItsEnd) {
+    // Squid 7.6 answers the legacy request with 400 and an HTML page; the
+    // page is read and dropped, so that the connection ends cleanly, and the
+    // next request asks by the modern path at once.
+    FakeCacheManager server;
+    const std::string refused = testsupport::readFixture("squid-7.6-legacy-request-400.txt");
+    const std::string page = testsupport::readFixture("squid-7.6-active_requests.txt");
+    server.setResponder([refused, page](const std::string& request) {
+        if (request == modernRequest) {
+            return testsupport::FakeReply{page};
+        }
+        // In pieces, as a proxy writes a page: most of it comes after the
+        // status line has been read.
+        testsupport::FakeReply reply{refused};
+        reply.chunkSize = 256;
+        reply.chunkDelay = std::chrono::milliseconds(5);
+        return reply;
+    });
+    testsupport::RecordingRelay relay(server.port());
+    FetchSettings settings = settingsFor(server);
+    settings.port = relay.port();
+    SampleState state;
+    const auto first = fetchActiveRequests(state, settings);
+    EXPECT_EQ(first.size(), 6u);
+    EXPECT_EQ(state.requestCount, 7);
+    fetchActiveRequests(state, settings);
+    ASSERT_TRUE(relay.waitUntilIdle(std::chrono::seconds(5)));
+    EXPECT_EQ(server.requests(),
+              (std::vector<std::string>{legacyRequest, modernRequest, modernRequest}));
+    EXPECT_EQ(relay.completedCount(), 3u) << "a connection ended with unread data";
+}
+
+TEST(ActiveRequestsQuery, AFetchPastItsTimeLimitFailsNamingTheProxy) {
+    FakeCacheManager server;
+    FakeReply silent;
+    silent.hang = true;  // accepts, reads the request, never answers
+    server.setReply(silent);
+    FetchSettings settings = settingsFor(server);
+    settings.timeoutMilliseconds = 1000;
+    SampleState state;
+    const auto started = std::chrono::steady_clock::now();
+    const auto failure = fetchFailure(state, settings);
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(failure.kind, sqstatException::TransportFailed);
+    EXPECT_EQ(std::string(failure.what()),
+              "Timed out after 1 s waiting for 127.0.0.1:" + std::to_string(server.port()));
+    EXPECT_GE(took, std::chrono::milliseconds(1000));
+    EXPECT_LT(took, std::chrono::milliseconds(3000));
 }
 
 }  // namespace

@@ -125,7 +125,8 @@ class RealSquid : public testsupport::SquidSuite<RealSquid> {
             for (const auto& connection : sample) {
                 for (const auto& url : connection.urls) {
                     seen +=
-                        "\n  " + connection.peer + " " + url.uri + " " + std::to_string(url.size);
+                        "\n  " + connection.peer + " " + std::string(url.uri) + " " +
+                        std::to_string(url.size);
                 }
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -1,4 +1,5 @@
 #include "cachemgr/sample_statistics.h"
+#include "support/kept_text.h"
 
 #include "common/saturating.h"
 
@@ -11,7 +12,7 @@ namespace {
 UrlEntry request(const std::string& id, std::int64_t size, std::int64_t elapsed,
                  std::int64_t previousSize = 0) {
     UrlEntry entry;
-    entry.id = id;
+    entry.id = testsupport::keep(id);
     entry.count = 1;
     entry.size = size;
     entry.elapsed = elapsed;
@@ -33,7 +34,7 @@ TEST(SampleStatistics, AverageSpeedsSortingAndTotals) {
     SampleState state;
     state.current = {client("small", {request("a", 5000, 0), request("b", 5000, 3)}),
                      client("big", {request("c", 100, 10), request("d", 90000, 9)})};
-    completeSample(state, 1000, 1000);
+    completeSample(state, {1000, 1000000});
     ASSERT_EQ(state.current.size(), 2u);
     EXPECT_EQ(state.current[0].peer, "big");
     EXPECT_EQ(state.current[0].urls[0].id, "d");  // largest first
@@ -53,33 +54,38 @@ TEST(SampleStatistics, CurrentSpeedOnlyForRequestsThatGrewSinceAKnownSample) {
     struct Case {
         std::int64_t size;
         std::int64_t previousSize;
-        std::int64_t interval;
+        std::int64_t milliseconds;  // since the previous sample
         std::int64_t expected;
     };
     const Case cases[] = {
-        {3000, 1000, 2, 1000},                       // grew by 2000 in two seconds
-        {3000, 1000, 0, 2000},                       // two samples in one second: one second
-        {3000, 1000, -5, 2000}, {1000, 1000, 2, 0},  // did not grow
-        {900, 1000, 2, 0},                           // shrank
-        {3000, 0, 2, 0},                             // new, or previously empty
-        {0, 0, 2, 0},
+        {3000, 1000, 2000, 1000},     // grew by 2000 in two seconds
+        {101000, 1000, 1500, 66666},  // 100 000 bytes in 1.5 s: 65.1 KB/s
+        {3000, 1000, 999, 2002},      // under a second is no whole second
+        {3000, 1000, 0, 2000000},     // the same millisecond counts as one
+        {3000, 1000, -5, 2000000},    // nor does a clock that went back
+        {1000, 1000, 2000, 0},        // did not grow
+        {900, 1000, 2000, 0},         // shrank
+        {3000, 0, 2000, 0},           // new, or previously empty
+        {0, 0, 2000, 0},
     };
     for (const auto& item : cases) {
         SampleState state;
         state.sampleTime = 500;
+        state.sampleMilliseconds = 500000;
         state.current = {client("x", {request("a", item.size, 10, item.previousSize)})};
-        completeSample(state, 500 + item.interval, item.interval);
+        completeSample(state, {501, 500000 + item.milliseconds});
         EXPECT_EQ(state.current[0].urls[0].currentSpeed, item.expected)
-            << item.size << " after " << item.previousSize;
+            << item.size << " after " << item.previousSize << " in " << item.milliseconds;
         EXPECT_EQ(state.current[0].currentSpeed, item.expected);
         EXPECT_EQ(state.totalCurrentSpeed, item.expected);
+        EXPECT_EQ(state.sampleMilliseconds, 500000 + item.milliseconds);
     }
 }
 
 TEST(SampleStatistics, NoCurrentSpeedWithoutAPreviousSampleTime) {
     SampleState state;
     state.current = {client("x", {request("a", 3000, 10, 1000)})};
-    completeSample(state, 10, 10);
+    completeSample(state, {10, 10000});
     EXPECT_EQ(state.current[0].urls[0].currentSpeed, 0);
 }
 
@@ -88,14 +94,14 @@ TEST(SampleStatistics, HostileNumbersSaturateInsteadOfOverflowing) {
     state.sampleTime = 1;
     state.current = {client("x", {request("a", INT64_MAX, 1, -INT64_MAX),
                                   request("b", INT64_MAX, 1, 1), request("c", INT64_MIN, -1)})};
-    completeSample(state, 2, 1);
+    completeSample(state, {2, 1000});
     EXPECT_EQ(state.totalAverageSpeed, INT64_MAX);
     EXPECT_EQ(state.totalCurrentSpeed, INT64_MAX);
 }
 
 TEST(SampleStatistics, AnEmptySampleStillSetsTheSampleTime) {
     SampleState state;
-    completeSample(state, 77, 77);
+    completeSample(state, {77, 77000});
     EXPECT_EQ(state.requestCount, 0);
     EXPECT_EQ(state.totalAverageSpeed, 0);
     EXPECT_EQ(state.sampleTime, 77);

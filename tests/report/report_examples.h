@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cachemgr/records.h"
+#include "support/kept_text.h"
 
 namespace reqwatch {
 
@@ -10,15 +11,15 @@ inline UrlEntry exampleRequest(const std::string& id, const std::string& uri, st
                                std::int64_t elapsed, std::int64_t average, std::int64_t current,
                                std::int32_t delayPool, const std::string& user) {
     UrlEntry entry;
-    entry.id = id;
+    entry.id = testsupport::keep(id);
     entry.count = 1;
-    entry.uri = uri;
+    entry.uri = testsupport::keep(uri);
     entry.size = size;
     entry.elapsed = elapsed;
     entry.averageSpeed = average;
     entry.currentSpeed = current;
     entry.delayPool = delayPool;
-    entry.user = user;
+    entry.user = testsupport::keep(user);
     return entry;
 }
 

@@ -9,6 +9,7 @@
 #include "screen/grid_surface.h"
 #include "screen/screen.h"
 #include "screen_fixtures.h"
+#include "support/kept_text.h"
 
 namespace reqwatch {
 namespace {
@@ -20,8 +21,9 @@ ConnectionList sampleWithNames(int variant) {
         list[i].users = {"user" + std::to_string(i % 2), "other"};
         list[i].currentSpeed = static_cast<std::int64_t>(i) * 5000;
         list[i].maxTime = 60 * static_cast<std::int64_t>(i);
-        list[i].urls[0].uri += std::string(120, 'x');  // a long URL
-        list[i].urls[1].uri = list[i].urls[2].uri;     // a repeat to merge
+        list[i].urls[0].uri =
+            testsupport::keep(std::string(list[i].urls[0].uri) + std::string(120, 'x'));  // long
+        list[i].urls[1].uri = list[i].urls[2].uri;  // a repeat to merge
         list[i].urls[1].count = 1;
         list[i].size += variant * 1000 * static_cast<std::int64_t>(i);
     }
@@ -102,7 +104,8 @@ TEST_F(RowCache, EveryChangeOfWhatTheRowsShowRebuildsThem) {
         {"no filters", [&] { options.hosts.clear(), options.users.clear(); }},
         {"refreshing off (the list moves down)", [&] { options.refreshing = false; }},
         {"a toggled connection", [&] { screen.toggledConnections.push_back("10.1.0.3"); }},
-        {"a toggled URL", [&] { screen.toggledUrls.push_back(screen.connections[1].urls[0].id); }},
+        {"a toggled URL",
+         [&] { screen.toggledUrls.push_back(requestKey(screen.connections[1].urls[0])); }},
         {"a new sample", [&] { screen.setConnections(sampleWithNames(7)); }},
         {"a narrower terminal", [&] { grid.resize(60, 40); }},
         {"END", [&] { screen.cursor = 4294967295u, screen.lastMove = 1; }},

@@ -2,14 +2,15 @@
 #pragma once
 
 #include "cachemgr/records.h"
+#include "support/kept_text.h"
 
 namespace reqwatch {
 
 inline UrlEntry screenRequest(const std::string& id, const std::string& uri, std::int64_t size) {
     UrlEntry entry;
-    entry.id = id;
+    entry.id = testsupport::keep(id);
     entry.count = 1;
-    entry.uri = uri;
+    entry.uri = testsupport::keep(uri);
     entry.size = size;
     entry.elapsed = 10;
     entry.averageSpeed = size / 10;

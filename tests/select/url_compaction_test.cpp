@@ -1,4 +1,5 @@
 #include "select/url_compaction.h"
+#include "support/kept_text.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,9 +10,9 @@ namespace {
 UrlEntry request(const std::string& id, const std::string& uri, std::int64_t size,
                  std::int64_t elapsed, std::int64_t average = 0) {
     UrlEntry entry;
-    entry.id = id;
+    entry.id = testsupport::keep(id);
     entry.count = 1;
-    entry.uri = uri;
+    entry.uri = testsupport::keep(uri);
     entry.size = size;
     entry.elapsed = elapsed;
     entry.averageSpeed = average;
@@ -60,7 +61,7 @@ TEST(CompactUrls, ZeroSumsKeepTheFirstAverageAndDistinctUrlsAreOnlySorted) {
     EXPECT_EQ(connections[0].urls[0].count, 2);
     EXPECT_EQ(connections[0].urls[0].elapsed, 5);
     EXPECT_EQ(connections[0].urls[0].averageSpeed, 77);
-    std::vector<std::string> order;
+    std::vector<std::string_view> order;
     for (const auto& url : connections[1].urls) {
         order.push_back(url.uri);
         EXPECT_EQ(url.count, 1);
