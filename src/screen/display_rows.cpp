@@ -72,49 +72,80 @@ bool matchesSearch(const Options& options, const Connection& connection,
     return found || listContainsSubstring(connection.users, searchText);
 }
 
-std::vector<DisplayRow> buildRowTexts(const ConnectionList& shown, std::uint32_t top,
-                                      const RowBuildInput& input, Options& rowOptions) {
+namespace {
+
+// The options a row is drawn with: the live ones, adjusted for a toggled
+// connection or URL.
+void adjustOptions(const DisplayRow& row, const Options& options, Options& rowOptions) {
+    rowOptions.brief = options.brief;
+    rowOptions.detail = options.detail;
+    rowOptions.full = options.full;
+    rowOptions.compactLongUrls = options.compactLongUrls;
+    if (row.url < 0) {
+        if (row.toggled) {
+            rowOptions.brief = !options.brief;
+        }
+    } else if (row.toggled) {
+        rowOptions.detail = true;
+        rowOptions.full = true;
+        rowOptions.compactLongUrls = false;
+    }
+}
+
+std::vector<DisplayRow> buildRowsWith(const ConnectionList& shown, std::uint32_t top,
+                                      const RowBuildInput& input, Options& rowOptions,
+                                      bool allTexts) {
     const Options& options = input.options;
     const TextSet toggledConnections(input.toggledConnections);
     const TextSet toggledUrls(input.toggledUrls);
     rowOptions.copySettings(options);
     std::vector<DisplayRow> rows;
+    std::size_t expected = 0;
+    for (const auto& connection : shown) {
+        expected += 2 + (options.brief ? 0 : connection.urls.size());
+    }
+    rows.reserve(expected);
     std::uint32_t y = top;
-    const auto append = [&rows, &y](std::string text, std::uint32_t height, std::int32_t connection,
-                                    std::string urlId, std::int32_t url, bool hidden) {
-        rows.push_back(
-            {std::move(text), y, height, connection, std::move(urlId), url, hidden, false});
-        y += height;
+    // A row cut to one line is one line high whatever its text; any other
+    // needs its text to know how many lines it takes.
+    const auto add = [&](DisplayRow row) {
+        row.line = y;
+        if (!row.hidden) {
+            adjustOptions(row, options, rowOptions);
+            const bool cut = rowOptions.compactLongUrls;
+            if (allTexts || !cut) {
+                fillRowText(row, shown, input, rowOptions);
+                std::string measured = row.text;
+                row.height = static_cast<std::uint32_t>(fitOneLine(measured, input.columns, cut));
+            } else {
+                row.height = 1;
+            }
+        }
+        y += row.height;
+        rows.push_back(std::move(row));
     };
     for (std::size_t k = 0; k < shown.size(); ++k) {
         const Connection& connection = shown[k];
         const bool toggled = toggledConnections.contains(connection.peer);
-        rowOptions.brief = toggled ? !options.brief : options.brief;
-        rowOptions.detail = options.detail;
-        rowOptions.full = options.full;
-        rowOptions.compactLongUrls = options.compactLongUrls;
-        std::string text = connectionLine(rowOptions, connection);
-        const int height = fitOneLine(text, input.columns, rowOptions.compactLongUrls);
-        append(std::move(text), static_cast<std::uint32_t>(height), static_cast<std::int32_t>(k),
-               {}, -1, false);
-        if (!rowOptions.brief) {
+        DisplayRow row;
+        row.connection = static_cast<std::int32_t>(k);
+        row.toggled = toggled;
+        add(std::move(row));
+        if (toggled == options.brief) {  // the URLs show
             for (std::size_t u = 0; u < connection.urls.size(); ++u) {
-                const UrlEntry& url = connection.urls[u];
-                rowOptions.brief = options.brief;
-                std::string key = requestKey(url);
-                const bool expanded = toggledUrls.contains(key);
-                rowOptions.detail = expanded || options.detail;
-                rowOptions.full = expanded || options.full;
-                rowOptions.compactLongUrls = !expanded && options.compactLongUrls;
-                std::string line = urlLine(rowOptions, connection, url);
-                const int lines = fitOneLine(line, input.columns, rowOptions.compactLongUrls);
-                append(std::move(line), static_cast<std::uint32_t>(lines),
-                       static_cast<std::int32_t>(k), std::move(key), static_cast<std::int32_t>(u),
-                       false);
+                DisplayRow urlRow;
+                urlRow.connection = static_cast<std::int32_t>(k);
+                urlRow.url = static_cast<std::int32_t>(u);
+                urlRow.toggled = !input.toggledUrls.empty() &&
+                                 toggledUrls.contains(requestKey(connection.urls[u]));
+                add(std::move(urlRow));
             }
         }
         if (!options.brief || toggled) {
-            append({}, 1, -1, {}, -1, true);
+            DisplayRow separator;
+            separator.hidden = true;
+            separator.textBuilt = true;
+            add(std::move(separator));
         }
     }
     if (!options.brief && !rows.empty()) {
@@ -123,7 +154,42 @@ std::vector<DisplayRow> buildRowTexts(const ConnectionList& shown, std::uint32_t
     if (!rows.empty() && rows.back().hidden) {
         rows.pop_back();
     }
+    rowOptions.copySettings(options);
     return rows;
+}
+
+}  // namespace
+
+void fillRowText(DisplayRow& row, const ConnectionList& shown, const RowBuildInput& input,
+                 Options& rowOptions) {
+    if (row.textBuilt) {
+        return;
+    }
+    row.textBuilt = true;
+    if (row.hidden || row.connection < 0) {
+        return;
+    }
+    const Connection& connection = shown[static_cast<std::size_t>(row.connection)];
+    adjustOptions(row, input.options, rowOptions);
+    if (row.url < 0) {
+        row.text = connectionLine(rowOptions, connection);
+    } else {
+        const UrlEntry& url = connection.urls[static_cast<std::size_t>(row.url)];
+        row.text = urlLine(rowOptions, connection, url);
+        row.urlId = requestKey(url);
+    }
+    fitOneLine(row.text, input.columns, rowOptions.compactLongUrls);
+    rowOptions.copySettings(input.options);
+}
+
+std::vector<DisplayRow> buildRowTexts(const ConnectionList& shown, std::uint32_t top,
+                                      const RowBuildInput& input, Options& rowOptions) {
+    return buildRowsWith(shown, top, input, rowOptions, true);
+}
+
+std::vector<DisplayRow> buildRows(const ConnectionList& shown, std::uint32_t top,
+                                  const RowBuildInput& input, Options& rowOptions) {
+    return buildRowsWith(shown, top, input, rowOptions, false);
 }
 
 std::optional<std::string> placeSelection(std::vector<DisplayRow>& rows,
@@ -175,6 +241,45 @@ std::optional<std::string> placeSelection(std::vector<DisplayRow>& rows,
     return std::nullopt;
 }
 
+SelectionKey selectionKeyOf(const DisplayRow& row, const ConnectionList& shown) {
+    if (row.connection < 0) {
+        return {};
+    }
+    const Connection& connection = shown[static_cast<std::size_t>(row.connection)];
+    SelectionKey key{connection.peer, {}};
+    if (row.url >= 0) {
+        key.request = requestKey(connection.urls[static_cast<std::size_t>(row.url)]);
+    }
+    return key;
+}
+
+std::optional<std::uint32_t> findSelection(const std::vector<DisplayRow>& rows,
+                                           const ConnectionList& shown, const SelectionKey& key) {
+    if (key.peer.empty()) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const DisplayRow& row = rows[i];
+        if (row.url >= 0 || row.connection < 0 ||
+            shown[static_cast<std::size_t>(row.connection)].peer != key.peer) {
+            continue;
+        }
+        if (key.request.empty()) {
+            return static_cast<std::uint32_t>(i);
+        }
+        // The client's URL rows follow its row.
+        const Connection& connection = shown[static_cast<std::size_t>(row.connection)];
+        for (std::size_t j = i + 1;
+             j < rows.size() && rows[j].connection == row.connection && rows[j].url >= 0; ++j) {
+            if (requestKey(connection.urls[static_cast<std::size_t>(rows[j].url)]) == key.request) {
+                return static_cast<std::uint32_t>(j);
+            }
+        }
+        return std::nullopt;  // the request is gone or hidden: the position stays
+    }
+    return std::nullopt;
+}
+
 void anchorWindow(const std::vector<DisplayRow>& rows, const Selection& selection,
                   std::uint32_t top, int lines, ListWindow& window) {
     if (rows.empty()) {
@@ -184,58 +289,79 @@ void anchorWindow(const std::vector<DisplayRow>& rows, const Selection& selectio
     const DisplayRow& selected = rows[cursor];
     const std::int64_t first = selected.line;
     const std::int64_t below = first + selected.height;
-    const std::int64_t offset = window.scrollOffset;
     const std::int64_t height = lines;
+    const std::int64_t offset = window.scrollOffset;
+    bool anchored = false;
     if (selection.lastMove < 0 && first < offset + top) {
-        window.firstVisibleRow = static_cast<std::uint32_t>(cursor);
         window.scrollOffset = static_cast<std::uint32_t>(first - top);
-        return;
-    }
-    if ((selection.lastMove > 0 && below > height + offset - 3) ||
-        window.firstVisibleRow >= rows.size()) {
+        anchored = true;
+    } else if ((selection.lastMove > 0 && below > height + offset - 3) ||
+               window.firstVisibleRow >= rows.size()) {
         const std::int64_t scroll = below + 2 <= height - 1 ? 0 : below - height + 3;
+        window.scrollOffset = static_cast<std::uint32_t>(std::max<std::int64_t>(scroll, 0));
+        anchored = true;
+    }
+    // Whatever the last move, the window must suit this screen, which may
+    // have changed size since, and these rows, which may have changed:
+    // no more than one empty line below the last row while rows lie above
+    // the window, and the selected row in view, from its start when it is
+    // taller than the list area.
+    const std::int64_t listHeight = height - 2 - top;  // rows top .. lines - 3
+    const std::int64_t end = static_cast<std::int64_t>(rows.back().line) + rows.back().height;
+    std::int64_t scroll = window.scrollOffset;
+    scroll = std::min(scroll, std::max<std::int64_t>(end - height + 3, 0));
+    if (first - scroll < top) {
+        scroll = first - top;
+    } else if (below - 1 - scroll > height - 3) {
+        // As a move down would have it: its last line above the last list
+        // row, unless that hides its start.
+        scroll = selected.height >= listHeight ? first - top : below - height + 3;
+    }
+    scroll = std::max<std::int64_t>(scroll, 0);
+    if (scroll != offset || anchored || window.firstVisibleRow >= rows.size() ||
+        rows[window.firstVisibleRow].line < scroll + top) {
         window.scrollOffset = static_cast<std::uint32_t>(scroll);
-        // The lowest row above the selection that still starts in the window.
-        const auto begin = rows.begin();
-        auto found = std::lower_bound(
-            begin, begin + static_cast<std::ptrdiff_t>(cursor), scroll + top,
+        // The lowest row that starts in the window.
+        const auto found = std::lower_bound(
+            rows.begin(), rows.end(), scroll + top,
             [](const DisplayRow& row, std::int64_t line) { return row.line < line; });
-        if (found != begin + static_cast<std::ptrdiff_t>(cursor) && found->hidden) {
-            ++found;
+        window.firstVisibleRow = static_cast<std::uint32_t>(found - rows.begin());
+        if (window.firstVisibleRow > cursor) {
+            window.firstVisibleRow = static_cast<std::uint32_t>(cursor);
         }
-        window.firstVisibleRow = static_cast<std::uint32_t>(found - begin);
     }
 }
 
 bool drawRows(DrawSurface& surface, const std::vector<DisplayRow>& rows, const ListWindow& window,
-              std::uint32_t cursor) {
+              std::uint32_t cursor, std::uint32_t top) {
     const std::int64_t lastListRow = static_cast<std::int64_t>(surface.lines()) - 3;
     const std::size_t columns = static_cast<std::size_t>(std::max(surface.columns(), 1));
     bool selectedDrawn = false;
-    for (std::size_t i = window.firstVisibleRow; i < rows.size(); ++i) {
+    forEachRowInWindow(rows, window, top, surface.lines(), [&](std::size_t i) {
         const DisplayRow& row = rows[i];
-        if (row.hidden) {
-            continue;
-        }
         const std::int64_t screenRow =
             static_cast<std::int64_t>(row.line) - static_cast<std::int64_t>(window.scrollOffset);
-        if (screenRow + row.height - 1 > lastListRow) {
-            break;
+        if (!surface.moveTo(static_cast<int>(screenRow), 0)) {
+            return;
         }
-        if (screenRow < 0 || !surface.moveTo(static_cast<int>(screenRow), 0)) {
-            continue;
+        // A row taller than the list area shows the lines that fit.
+        const auto shownLines = static_cast<std::uint32_t>(
+            std::min<std::int64_t>(row.height, lastListRow - screenRow + 1));
+        std::string_view text = row.text;
+        if (shownLines < row.height) {
+            text = text.substr(0, columns * shownLines);
         }
-        surface.addText(row.text);
+        surface.addText(text);
         if (i != cursor) {
-            continue;
+            return;
         }
-        for (std::uint32_t part = 0; part < row.height; ++part) {
+        for (std::uint32_t part = 0; part < shownLines; ++part) {
             const std::size_t start = columns * part;
-            if (start >= row.text.size()) {
+            if (start >= text.size()) {
                 break;
             }
-            const std::size_t length = std::min(columns, row.text.size() - start);
-            const std::size_t blank = row.text.find_first_not_of(' ', start);
+            const std::size_t length = std::min(columns, text.size() - start);
+            const std::size_t blank = text.find_first_not_of(' ', start);
             if (blank == std::string::npos || blank >= start + length) {
                 continue;
             }
@@ -244,7 +370,7 @@ bool drawRows(DrawSurface& surface, const std::vector<DisplayRow>& rows, const L
                                  static_cast<int>(start + length - blank));
         }
         selectedDrawn = true;
-    }
+    });
     return selectedDrawn;
 }
 

@@ -17,14 +17,21 @@ namespace reqwatch {
 class DrawSurface;
 
 struct DisplayRow {
-    std::string text;
+    std::string text;              // see textBuilt
     std::uint32_t line = 0;        // virtual line of the row's first screen line
     std::uint32_t height = 1;      // screen lines it takes
     std::int32_t connection = -1;  // index into the shown list; -1 for a separator
-    std::string urlId;             // id of the URL of a URL row
+    std::string urlId;             // request key of the URL of a URL row (see textBuilt)
     std::int32_t url = -1;         // index of that URL in its connection's list
     bool hidden = false;           // a separator: never drawn, never selected
     bool selected = false;
+    // A connection row shown the other way round (URLs hidden or shown), or a
+    // URL row shown with every detail.
+    bool toggled = false;
+    // Whether `text` and `urlId` are filled in: rows are built without them
+    // where they are not needed to know the row's height, and get them when
+    // they are drawn.
+    bool textBuilt = false;
 };
 
 // The selected row as it was last drawn, with a copy of its connection.
@@ -52,9 +59,18 @@ struct RowBuildInput {
 
 // The rows for the shown connections (filtered, merged and sorted), the first
 // one at virtual line `top`; the trailing separator is already removed.
-// `rowOptions` is the working copy that each row adjusts.
+// `rowOptions` is the working copy that each row adjusts. Every row has its
+// text.
 std::vector<DisplayRow> buildRowTexts(const ConnectionList& shown, std::uint32_t top,
                                       const RowBuildInput& input, Options& rowOptions);
+
+// The same rows, with texts only where a row's height needs it (a row that
+// is cut to one line is one line high whatever its text); fillRowText gives
+// the others theirs.
+std::vector<DisplayRow> buildRows(const ConnectionList& shown, std::uint32_t top,
+                                  const RowBuildInput& input, Options& rowOptions);
+void fillRowText(DisplayRow& row, const ConnectionList& shown, const RowBuildInput& input,
+                 Options& rowOptions);
 
 // The selection over built rows: carries out a pending search, keeps the
 // cursor off separators and within the rows, and marks the selected row.
@@ -68,6 +84,19 @@ std::optional<std::string> placeSelection(std::vector<DisplayRow>& rows,
                                           const ConnectionList& shown, const Options& rowOptions,
                                           Selection& selection);
 
+// What the selection stands on, so that it can follow its client or request
+// when the rows are built anew: the client's address, and the request's key
+// for a URL row.
+struct SelectionKey {
+    std::string peer;
+    std::string request;
+    bool operator==(const SelectionKey&) const = default;
+};
+SelectionKey selectionKeyOf(const DisplayRow& row, const ConnectionList& shown);
+// The row of that client or request; none when it is not shown.
+std::optional<std::uint32_t> findSelection(const std::vector<DisplayRow>& rows,
+                                           const ConnectionList& shown, const SelectionKey& key);
+
 // Which part of the rows the list window shows.
 struct ListWindow {
     std::uint32_t scrollOffset = 0;     // virtual line at the top of the window
@@ -75,13 +104,45 @@ struct ListWindow {
 };
 
 // Anchors the window for the selected row, for a list area from row `top` to
-// row lines - 3.
+// row lines - 3, then makes it valid for this size of the screen: no row
+// above `top`, the selected row in view (its start, when it is taller than
+// the area), and no more than one empty line below the last row while rows
+// are hidden above.
 void anchorWindow(const std::vector<DisplayRow>& rows, const Selection& selection,
                   std::uint32_t top, int lines, ListWindow& window);
 
+// Calls `use` with the index of every row the window shows, in order.
+template <typename Use>
+void forEachRowInWindow(const std::vector<DisplayRow>& rows, const ListWindow& window,
+                        std::uint32_t top, int lines, Use&& use);
+
 // Draws the rows in the window, the selected one with its reverse-video bar;
-// true when the selected row was drawn.
+// true when the selected row was drawn. A row taller than the list area
+// shows as many of its lines as fit.
 bool drawRows(DrawSurface& surface, const std::vector<DisplayRow>& rows, const ListWindow& window,
-              std::uint32_t cursor);
+              std::uint32_t cursor, std::uint32_t top);
+
+template <typename Use>
+void forEachRowInWindow(const std::vector<DisplayRow>& rows, const ListWindow& window,
+                        std::uint32_t top, int lines, Use&& use) {
+    const std::int64_t lastListRow = static_cast<std::int64_t>(lines) - 3;
+    bool first = true;
+    for (std::size_t i = window.firstVisibleRow; i < rows.size(); ++i) {
+        const DisplayRow& row = rows[i];
+        if (row.hidden) {
+            continue;
+        }
+        const std::int64_t screenRow =
+            static_cast<std::int64_t>(row.line) - static_cast<std::int64_t>(window.scrollOffset);
+        if (screenRow < static_cast<std::int64_t>(top)) {
+            continue;
+        }
+        if (screenRow > lastListRow || (screenRow + row.height - 1 > lastListRow && !first)) {
+            break;
+        }
+        use(i);
+        first = false;
+    }
+}
 
 }  // namespace reqwatch

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <climits>
 #include <mutex>
 
@@ -147,6 +148,31 @@ void Screen::prompt(const std::string& text, const std::string& initial,
     options.promptActive = false;
 }
 
+bool Screen::scrollHelp(int key) {
+    switch (key) {
+        case keys::Up:
+            helpOffset = helpOffset > 0 ? helpOffset - 1 : 0;
+            return true;
+        case keys::Down:
+            helpOffset = std::min(helpOffset + 1, helpScrollMax());
+            return true;
+        case keys::PageUp:
+            helpOffset = helpOffset > pageStep ? helpOffset - pageStep : 0;
+            return true;
+        case keys::PageDown:
+            helpOffset = std::min(helpOffset + pageStep, helpScrollMax());
+            return true;
+        case keys::Home:
+            helpOffset = 0;
+            return true;
+        case keys::End:
+            helpOffset = helpScrollMax();
+            return true;
+        default:
+            return false;
+    }
+}
+
 void Screen::handleKey(int key) {
     switch (key) {
         case 'h':
@@ -224,6 +250,9 @@ void Screen::handleKey(int key) {
             options.detail = true;
         }
         setStatus(std::string(toggle->name) + onOff(flag));
+        return;
+    }
+    if (options.helpShown && helpScrolls() && scrollHelp(key)) {
         return;
     }
     switch (key) {

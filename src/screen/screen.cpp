@@ -164,6 +164,36 @@ void Screen::drawTopLine() {
     }
 }
 
+void Screen::drawHelp(std::uint32_t top) {
+    // The help text line by line from helpOffset, as far as the list area
+    // goes; when it does not fit, the cursor keys scroll it.
+    const int columns = std::max(surface_.columns(), 1);
+    const int lastRow = surface_.lines() - 3;
+    const StringList lines = splitString(helpText(), "\n");
+    const auto heightOf = [columns](const std::string& line) {
+        return std::max<int>(1, static_cast<int>((line.size() + columns - 1) / columns));
+    };
+    // The first line from which the rest fits.
+    int room = lastRow - static_cast<int>(top) + 1;
+    std::size_t lastStart = lines.size();
+    while (lastStart > 0 && heightOf(lines[lastStart - 1]) <= room) {
+        room -= heightOf(lines[--lastStart]);
+    }
+    helpScrollMax_ = static_cast<std::uint32_t>(lastStart);
+    helpOffset = std::min(helpOffset, helpScrollMax_);
+    int row = static_cast<int>(top);
+    for (std::size_t i = helpOffset; i < lines.size(); ++i) {
+        const int height = heightOf(lines[i]);
+        if (row + height - 1 > lastRow) {
+            break;
+        }
+        if (surface_.moveTo(row, 0)) {
+            surface_.addText(lines[i]);
+        }
+        row += height;
+    }
+}
+
 void Screen::drawTotals() {
     std::string text = speedSummary(options.speedMode, totalAverageSpeed, totalCurrentSpeed);
     if (!text.empty()) {
@@ -206,8 +236,18 @@ void Screen::draw() {
     }
     const auto top = static_cast<std::uint32_t>(y);
 
+    const RowBuildInput input{options, toggledConnections, toggledUrls, surface_.columns()};
     RowKey key = rowKey(top);
     if (!rowsBuilt_ || !(key == builtFor_)) {
+        // The selection follows its client or request into the new rows; a
+        // key that moved the cursor since the last pass moved it to the row
+        // at the cursor in the old rows.
+        bool follow = cursor == selectionKeyCursor;
+        if (!follow && rowsBuilt_ && !rows_.empty()) {
+            selectionKey =
+                selectionKeyOf(rows_[std::min<std::size_t>(cursor, rows_.size() - 1)], shown_);
+            follow = true;
+        }
         // Filtered, merged and sorted on a copy: the sample itself stays.
         shown_ = connections;
         filterConnections(shown_, options);
@@ -215,11 +255,14 @@ void Screen::draw() {
             compactUrls(shown_);
         }
         sortConnections(shown_, options.sortOrder);
-        rows_ = buildRowTexts(shown_, top,
-                              {options, toggledConnections, toggledUrls, surface_.columns()},
-                              rowOptions);
+        rows_ = buildRows(shown_, top, input, rowOptions);
         builtFor_ = std::move(key);
         rowsBuilt_ = true;
+        if (follow) {
+            if (const auto followed = findSelection(rows_, shown_, selectionKey)) {
+                cursor = *followed;
+            }
+        }
     }
     rowOptions.copySettings(options);
     const ConnectionList& shown = shown_;
@@ -232,19 +275,24 @@ void Screen::draw() {
     if (failedSearch) {
         setStatus("Failed to find '" + *failedSearch + "'");
     }
+    if (!rows.empty()) {
+        selectionKey = selectionKeyOf(rows[cursor], shown);
+        selectionKeyCursor = cursor;
+    }
 
     drawTopLine();
     surface_.horizontalLine(y - 2);
     if (options.helpShown) {
-        if (surface_.moveTo(y, 0)) {
-            surface_.addText(helpText());
-        }
+        drawHelp(top);
     } else if (!rows.empty()) {
         ListWindow window{scrollOffset, firstVisibleRow};
         anchorWindow(rows, selection, top, lines, window);
         scrollOffset = window.scrollOffset;
         firstVisibleRow = window.firstVisibleRow;
-        if (drawRows(surface_, rows, window, cursor)) {
+        // Only the rows on screen need their texts.
+        forEachRowInWindow(rows, window, top, lines,
+                           [&](std::size_t i) { fillRowText(rows[i], shown, input, rowOptions); });
+        if (drawRows(surface_, rows, window, cursor, top)) {
             const DisplayRow& row = rows[cursor];
             selectedRow.row = row;
             selectedRow.connection = shown[static_cast<std::size_t>(row.connection)];

@@ -54,6 +54,9 @@ class Screen {
     void keyboardLoop();
     // Carries out one key of the keyboard loop, prompts included.
     void handleKey(int key);
+    // The cursor keys while the help text does not fit: true when the key
+    // scrolled it.
+    bool scrollHelp(int key);
     // The one-line prompt on `row`: returns the answer, or throws the text
     // "invalid input" when the user cancels.
     std::string readLine(int row, const std::string& prompt, const std::string& initial);
@@ -91,6 +94,17 @@ class Screen {
     std::uint32_t scrollOffset = 0;
     std::uint32_t firstVisibleRow = 0;
     Options rowOptions;
+    // What the selection stood on at the last pass, and the cursor then:
+    // while the cursor stays, the selection follows that client or request
+    // when the rows change.
+    SelectionKey selectionKey;
+    std::uint32_t selectionKeyCursor = 0;
+    // The first line of the help text shown, while it does not fit.
+    std::uint32_t helpOffset = 0;
+    // Whether the cursor keys scroll the help text: it did not fit the last
+    // time it was drawn.
+    bool helpScrolls() const { return helpScrollMax_ > 0; }
+    std::uint32_t helpScrollMax() const { return helpScrollMax_; }
 
   private:
     // What the rows of a drawing pass follow from. The pass builds them anew
@@ -123,6 +137,7 @@ class Screen {
     // column 0.
     void drawHeading(int row, const std::string& text, int lines);
     void drawTopLine();
+    void drawHelp(std::uint32_t top);
     void drawTotals();
     bool quitSignalled() const { return quitSignal != nullptr && quitSignal->load(); }
     // A prompt that asks for a value and applies it; `apply` runs under the
@@ -137,6 +152,7 @@ class Screen {
     RowKey builtFor_;
     ConnectionList shown_;  // the connections the rows were built from
     std::vector<DisplayRow> rows_;
+    std::uint32_t helpScrollMax_ = 0;
 };
 
 }  // namespace reqwatch

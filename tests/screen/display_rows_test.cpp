@@ -217,7 +217,7 @@ TEST(DrawRows, DrawsTheWindowAndMarksTheSelectedRowFromItsText) {
     ListWindow window;
     anchorWindow(built.rows, built.selection, 3, 10, window);
     EXPECT_EQ(window.scrollOffset, 0u);
-    EXPECT_TRUE(drawRows(grid, built.rows, window, built.selection.cursor));
+    EXPECT_TRUE(drawRows(grid, built.rows, window, built.selection.cursor, 3));
     EXPECT_EQ(grid.row(3), "  Host: 10.0.0.1; User: alice (size: 16K");
     EXPECT_EQ(grid.row(5), "    http://a.example/one (size: 8KB, ave");
     EXPECT_EQ(grid.reverseText(5), "http://a.example/one (size: 8KB, ave");

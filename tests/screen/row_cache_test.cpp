@@ -50,6 +50,8 @@ class RowCache : public ::testing::Test {
         fresh.toggledConnections = screen.toggledConnections;
         fresh.toggledUrls = screen.toggledUrls;
         fresh.cursor = screen.cursor;
+        fresh.selectionKey = screen.selectionKey;
+        fresh.selectionKeyCursor = screen.selectionKeyCursor;
         fresh.lastMove = screen.lastMove;
         fresh.searchText = screen.searchText;
         fresh.scrollOffset = screen.scrollOffset;

@@ -6,12 +6,15 @@
 #include <mutex>
 
 #include "screen/grid_surface.h"
+#include "screen/key_codes.h"
 #include "screen_fixtures.h"
+#include "support/kept_text.h"
 
 namespace reqwatch {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 const std::string dashes(80, GridSurface::lineCell);
@@ -213,6 +216,119 @@ TEST_F(ScreenTest, APromptStopsEveryDrawingPass) {
     options.refreshing = false;
     draw();
     EXPECT_EQ(grid.text(), before);
+}
+
+TEST_F(ScreenTest, AResizeNeverLeavesRowsOverTheHeadingsOrTheListHidden) {
+    grid.resize(100, 30);
+    const auto move = [&](std::uint32_t cursor, std::int32_t lastMove) {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.cursor = cursor;
+        screen.lastMove = lastMove;
+    };
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.setConnections(manyClients(3, 2));
+    }
+    // Home, Down, then down to one line and five lines, and back.
+    move(0, -1);
+    draw();
+    move(1, 1);
+    draw();
+    for (const int lines : {1, 5, 30}) {
+        grid.resize(100, lines);
+        draw();
+    }
+    EXPECT_THAT(grid.row(0), StartsWith("Connected to "));
+    EXPECT_EQ(grid.row(1), std::string(100, GridSurface::lineCell));
+    EXPECT_EQ(grid.row(2), std::string(100, ' '));
+    EXPECT_THAT(grid.row(3), StartsWith("  Host: 10.1.0.1"));
+    EXPECT_EQ(grid.reverseText(4).substr(0, 15), "http://host0/u0");
+    // End, a short screen, and back: every client shows again.
+    move(4294967295u, 1);
+    draw();
+    grid.resize(100, 8);
+    draw();
+    grid.resize(100, 30);
+    draw();
+    EXPECT_THAT(grid.row(3), StartsWith("  Host: 10.1.0.1"));
+    EXPECT_THAT(grid.row(13), StartsWith("    http://host2/u1"));
+    EXPECT_EQ(grid.reverseText(13).substr(0, 15), "http://host2/u1");
+}
+
+TEST_F(ScreenTest, ARowTallerThanTheListShowsWhatFitsAndTheRestStaysReachable) {
+    ConnectionList sample = twoClients();
+    sample[0].urls[0].uri = testsupport::keep("http://a.example/" + std::string(3000, 'x'));
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.setConnections(sample);
+        screen.cursor = 1;
+        screen.lastMove = 1;
+        screen.toggledUrls = {"0x1"};  // ENTER on it: shown whole, 40 lines
+    }
+    draw();
+    EXPECT_THAT(grid.row(3), StartsWith("    http://a.example/xxx"));
+    EXPECT_EQ(grid.reverseText(3).substr(0, 20), "http://a.example/xxx");
+    EXPECT_EQ(grid.row(21), std::string(80, 'x'));  // the last list row, filled
+    // Down: the next URL shows below its client's row.
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.cursor = 2;
+        screen.lastMove = 1;
+    }
+    draw();
+    EXPECT_THAT(grid.text(), HasSubstr("    http://a.example/two"));
+    EXPECT_EQ(screen.selectedRow.row.urlId, "0x2");
+}
+
+TEST_F(ScreenTest, TheSelectionFollowsItsRequestWhenTheRowsChange) {
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.setConnections(twoClients());
+        screen.cursor = 5;  // http://b.example/three
+        screen.lastMove = 1;
+    }
+    draw();
+    ASSERT_EQ(screen.selectedRow.row.urlId, "0x3");
+    // The second client grows past the first: its rows come first now.
+    ConnectionList grown = twoClients();
+    grown[1].urls[1].size = 90000;  // 0x4 above 0x3
+    grown[1].urls.push_back(screenRequest("0x5", "http://b.example/five", 50000));
+    grown[1].size = 143000;
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.setConnections(grown);
+    }
+    draw();
+    EXPECT_EQ(screen.cursor, 3u);  // 10.0.0.2, 0x4, 0x5, 0x3
+    EXPECT_EQ(screen.selectedRow.row.urlId, "0x3");
+    // The request ends: the selection keeps its position.
+    grown[1].urls[0] = screenRequest("0x6", "http://b.example/six", 1000);
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.setConnections(grown);
+    }
+    draw();
+    EXPECT_EQ(screen.cursor, 3u);
+    EXPECT_EQ(screen.selectedRow.row.urlId, "0x6");
+}
+
+TEST_F(ScreenTest, TheHelpScrollsWhenItDoesNotFit) {
+    options.helpShown = true;
+    draw();
+    ASSERT_TRUE(screen.helpScrolls());
+    EXPECT_EQ(grid.row(3).substr(0, 7), "Output:");
+    EXPECT_THAT(grid.text(), Not(HasSubstr("Press '?' again to return")));
+    screen.handleKey(keys::End);
+    draw();
+    EXPECT_EQ(grid.row(21).substr(0, 25), "Press '?' again to return");
+    EXPECT_EQ(grid.row(22), dashes);
+    screen.handleKey(keys::Home);
+    draw();
+    EXPECT_EQ(grid.row(3).substr(0, 7), "Output:");
+    // On a screen where it fits, the keys move the list's selection as before.
+    grid.resize(200, 60);
+    draw();
+    EXPECT_FALSE(screen.helpScrolls());
 }
 
 TEST(TinyScreens, EverySizeDrawsWithinItsCells) {
