@@ -2,7 +2,12 @@
 // temporary folder: loopback only, nothing cached, basic proxy
 // authentication from a password file, a cache manager password, and one
 // delay pool that throttles every download (but not the cache manager).
+// With more than one worker it runs in SMP mode: a master process, a
+// coordinator and the workers, which share the proxy's port and each also
+// listen on a port of their own.
 #pragma once
+
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstddef>
@@ -33,6 +38,10 @@ struct SquidSettings {
     // Squid needs about two per download (client and origin connection).
     int maxFileDescriptors = 1024;
     std::chrono::seconds startTimeout{30};
+    // Squid's "workers". One runs Squid as a single process (-N); more run
+    // it in SMP mode (--foreground), where every worker has its own delay
+    // pool of bytesPerSecond.
+    int workers = 1;
 };
 
 class SquidProxy {
@@ -44,24 +53,46 @@ class SquidProxy {
     SquidProxy(const SquidProxy&) = delete;
     SquidProxy& operator=(const SquidProxy&) = delete;
 
+    // The port every worker listens on.
     int port() const { return port_; }
+    // In SMP mode, the port only worker N (1 to workers, "kidN" on the
+    // cache manager's pages) listens on.
+    int workerPort(int worker) const;
     const SquidSettings& settings() const { return settings_; }
-    std::string proxyUrl() const;
+    // "http://127.0.0.1:PORT" for port() or another port of the proxy.
+    std::string proxyUrl() const { return proxyUrl(port_); }
+    static std::string proxyUrl(int port);
     const std::string& folder() const { return folder_.path(); }
     // The last lines of Squid's cache.log.
     std::string cacheLogTail(std::size_t lines = 30) const;
-    // Gives Squid time for a clean shutdown, then kills it. Idempotent.
+    // The process id of Squid (in SMP mode, of its master); -1 once stopped.
+    pid_t pid() const { return process_.pid(); }
+    // Gives Squid time for a clean shutdown, then kills it; in SMP mode also
+    // every process the master started, even when the master is gone
+    // already. Removes the shared memory segments and IPC sockets Squid
+    // leaves behind. Idempotent.
     void stop();
+    // What is left of this proxy on the machine: its running processes,
+    // shared memory segments and IPC sockets, one per line; empty after a
+    // stop() that cleaned up.
+    std::string leftovers() const;
 
   private:
+    bool smp() const { return settings_.workers > 1; }
+    // Starts Squid on new ports until it runs, a few times at most.
+    void start(const std::string& squid);
+    void pickPorts();
     void writeFiles() const;
-    // True once Squid accepts connections; false when it ended first.
+    // True once Squid (every worker) accepts connections on all of its
+    // ports; false when it ended first.
     bool waitUntilAccepting();
+    bool accepting(const std::string& cacheLog) const;
     std::string startFailure(const std::string& reason) const;
 
     SquidSettings settings_;
     TemporaryFolder folder_;
     int port_ = 0;
+    std::vector<int> workerPorts_;  // SMP mode only
     std::string serviceName_;
     ChildProcess process_;
 };

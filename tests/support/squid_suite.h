@@ -40,6 +40,9 @@ class SquidSuite : public ::testing::Test {
         curls.clear();
         if (squid) {
             squid->stop();
+            // Nothing of the proxy outlives its suite: no process, shared
+            // memory segment or IPC socket.
+            EXPECT_EQ(squid->leftovers(), "");
         }
         squid.reset();
         origin.reset();
