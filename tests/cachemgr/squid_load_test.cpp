@@ -1,9 +1,9 @@
 // reqwatch against a real Squid under load: 200 throttled downloads from 20
 // loopback source addresses (127.0.0.2 to 127.0.0.21) and four logins, kept
 // running by a slow delay pool for the whole suite. The once-only report is
-// checked against the very page it was served, counted here with logic of
-// our own, and the live screen must answer keys at once while it samples
-// the busy proxy every second.
+// checked against the very page it was served, counted with logic of our
+// own (support/page_count.h), and the live screen must answer keys at once
+// while it samples the busy proxy every second.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "support/origin_server.h"
+#include "support/page_count.h"
 #include "support/process.h"
 #include "support/recording_relay.h"
 #include "support/squid_proxy.h"
@@ -39,8 +39,12 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
+using testsupport::bodyOf;
 using testsupport::ChildProcess;
+using testsupport::countPage;
+using testsupport::lines;
 using testsupport::OriginServer;
+using testsupport::PageCount;
 using testsupport::RecordingRelay;
 using testsupport::SquidProxy;
 using testsupport::TmuxSession;
@@ -68,82 +72,6 @@ std::size_t userOf(int download, std::size_t users) {
 
 std::string downloadPath(int download) {
     return "/load/" + std::to_string(download);  // the origin's default size
-}
-
-// A page as an administrator reads it: a request is a block of lines, ended
-// by a blank one, that names its client in a "remote:" line (or "peer:", as
-// older Squids write it); the client is the address before the port.
-struct PageCount {
-    std::size_t requests = 0;
-    std::set<std::string> clients;
-    std::set<std::string> logins;                    // "-" (none) left out
-    std::map<std::string, std::int64_t> bytesByUri;  // out.size of each URI's last block
-};
-
-PageCount countPage(const std::string& page) {
-    PageCount count;
-    std::istringstream body(page);
-    std::string client;
-    std::string uri;
-    std::string login;
-    std::int64_t bytes = 0;
-    const auto endBlock = [&] {
-        if (!client.empty()) {
-            ++count.requests;
-            count.clients.insert(client);
-            if (!login.empty() && login != "-") {
-                count.logins.insert(login);
-            }
-            count.bytesByUri[uri] = bytes;
-        }
-        client.clear();
-        uri.clear();
-        login.clear();
-        bytes = 0;
-    };
-    for (std::string line; std::getline(body, line);) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        const auto start = line.find_first_not_of(" \t");
-        if (start == std::string::npos) {
-            endBlock();
-            continue;
-        }
-        const std::string text = line.substr(start);
-        std::istringstream words(text);
-        std::string key;
-        words >> key;
-        if (key == "remote:" || key == "peer:") {
-            std::string address;
-            words >> address;
-            client = address.substr(0, address.rfind(':'));
-        } else if (key == "uri") {
-            words >> uri;
-        } else if (key == "username") {
-            words >> login;
-        } else if (key == "out.offset") {
-            const auto size = text.find("out.size ");
-            bytes = size == std::string::npos ? 0 : std::stoll(text.substr(size + 9));
-        }
-    }
-    endBlock();
-    return count;
-}
-
-// The page of a whole HTTP reply: what follows the header.
-std::string bodyOf(const std::string& reply) {
-    const auto end = reply.find("\r\n\r\n");
-    return end == std::string::npos ? std::string() : reply.substr(end + 4);
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        result.push_back(line);
-    }
-    return result;
 }
 
 struct Latencies {
