@@ -7,23 +7,26 @@ namespace testsupport {
 PageCount countPage(const std::string& page) {
     PageCount count;
     std::istringstream body(page);
-    std::string client;
-    std::string uri;
+    std::string section;  // the worker whose section is open, or empty
+    std::size_t outside = 0;
+    PageRequest request;
     std::string login;
-    std::int64_t bytes = 0;
     const auto endBlock = [&] {
-        if (!client.empty()) {
+        if (!request.client.empty()) {
             ++count.requests;
-            count.clients.insert(client);
+            count.clients.insert(request.client);
             if (!login.empty() && login != "-") {
                 count.logins.insert(login);
             }
-            count.bytesByUri[uri] = bytes;
+            count.bytesByUri[request.uri] = request.bytes;
+            if (section.empty()) {
+                ++outside;
+            } else {
+                count.sections[section].push_back(request);
+            }
         }
-        client.clear();
-        uri.clear();
+        request = PageRequest();
         login.clear();
-        bytes = 0;
     };
     for (std::string line; std::getline(body, line);) {
         if (!line.empty() && line.back() == '\r') {
@@ -38,20 +41,41 @@ PageCount countPage(const std::string& page) {
         std::istringstream words(text);
         std::string key;
         words >> key;
-        if (key == "remote:" || key == "peer:") {
+        if (key == "by" || key == "}") {
+            // "by kid1 {" or "} by kid1": a section line also ends a block.
+            endBlock();
+            std::string by;
+            std::string worker;
+            std::string brace;
+            if (key == "}") {
+                words >> by >> worker;
+                count.sectionsWellFormed =
+                    count.sectionsWellFormed && by == "by" && worker == section && !section.empty();
+                section.clear();
+            } else {
+                words >> worker >> brace;
+                count.sectionsWellFormed =
+                    count.sectionsWellFormed && brace == "{" && section.empty();
+                section = worker;
+                count.sections[section];  // a section without requests is one too
+            }
+        } else if (key == "remote:" || key == "peer:") {
             std::string address;
             words >> address;
-            client = address.substr(0, address.rfind(':'));
+            request.client = address.substr(0, address.rfind(':'));
         } else if (key == "uri") {
-            words >> uri;
+            words >> request.uri;
         } else if (key == "username") {
             words >> login;
         } else if (key == "out.offset") {
             const auto size = text.find("out.size ");
-            bytes = size == std::string::npos ? 0 : std::stoll(text.substr(size + 9));
+            request.bytes = size == std::string::npos ? 0 : std::stoll(text.substr(size + 9));
         }
     }
     endBlock();
+    if (!count.sections.empty() && (outside > 0 || !section.empty())) {
+        count.sectionsWellFormed = false;
+    }
     return count;
 }
 
