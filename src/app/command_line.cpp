@@ -12,6 +12,7 @@ namespace reqwatch {
 namespace {
 
 constexpr int helpOption = 256;
+constexpr int timeoutOption = 257;
 
 constexpr option longOptions[] = {
     {"host", required_argument, nullptr, 'h'},
@@ -26,6 +27,7 @@ constexpr option longOptions[] = {
     {"detail", no_argument, nullptr, 'd'},
     {"once", no_argument, nullptr, 'o'},
     {"refreshinterval", required_argument, nullptr, 'r'},
+    {"timeout", required_argument, nullptr, timeoutOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -35,6 +37,14 @@ constexpr const char* shortOptions =
     "nS";
 
 }  // namespace
+
+std::int32_t parsePort(const std::string& text) {
+    const std::int64_t port = parseInteger(text);
+    if (port < 1 || port > 65535) {
+        throw std::string("Port should be from 1 to 65535");
+    }
+    return static_cast<std::int32_t>(port);
+}
 
 void printUsage(const std::string& invokedAs, std::ostream& out) {
     out << programName << " (shows active connections for squid)\n"
@@ -46,6 +56,7 @@ void printUsage(const std::string& invokedAs, std::ostream& out) {
            " [--users user1,user2] [--brief] [--detail] [--full] [--zero] [-c]"
         << " [--once] [-r seconds]"
         << " [-n] [-S]"
+        << " [--timeout seconds]"
         << "\n\t--help                       - show this help;"
         << "\n\t--host   (-h) host           - address of Squid server. Default - '127.0.0.1';"
         << "\n\t--port   (-p) port           - port of Squid server. Default - '3128';"
@@ -67,7 +78,8 @@ void printUsage(const std::string& invokedAs, std::ostream& out) {
            "once to stdout;"
         << "\n\t--refreshinterval (-r) sec   - set the refresh-interval for interactive mode;"
         << "\n\t-n                           - do not do hostname lookups;"
-        << "\n\t-S                           - do not strip domain part of hostname."
+        << "\n\t-S                           - do not strip domain part of hostname;"
+        << "\n\t--timeout sec                - give up a fetch that takes longer than this."
         << "\n";
     out.flush();
 }
@@ -90,7 +102,7 @@ std::optional<int> parseCommandLine(int argc, char** argv, Options& options, std
                 break;
             case 'p':
                 try {
-                    options.port = static_cast<std::int32_t>(parseInteger(optarg));
+                    options.port = parsePort(optarg);
                 } catch (const std::string& message) {
                     err << "Unknown port - " << message << "\n";
                     return 1;
@@ -146,9 +158,33 @@ std::optional<int> parseCommandLine(int argc, char** argv, Options& options, std
                 }
                 break;
             }
-            default:  // --help, an unknown option or a missing value
+            case timeoutOption: {
+                std::int64_t seconds = 0;
+                try {
+                    seconds = parseInteger(optarg);
+                } catch (const std::string& message) {
+                    err << "Wrong number - " << message << "\n";
+                    return 1;
+                }
+                if (seconds < 1 || seconds > INT32_MAX) {
+                    err << "Timeout should be greater than 0\n";
+                    return 1;
+                }
+                options.timeout = static_cast<std::int32_t>(seconds);
+                break;
+            }
+            case helpOption:
                 printUsage(invokedAs, out);
                 return 0;
+            default:
+                // "-?" asks for the usage text; an unknown option or a missing
+                // value is a mistake, which a script must see as one.
+                if (option == '?' && optopt == '?') {
+                    printUsage(invokedAs, out);
+                    return 0;
+                }
+                printUsage(invokedAs, err);
+                return 1;
         }
     }
 }

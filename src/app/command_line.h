@@ -1,6 +1,7 @@
 // The command line: getopt_long over the program's short and long options.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -17,5 +18,9 @@ std::optional<int> parseCommandLine(int argc, char** argv, Options& options, std
                                     std::ostream& err);
 
 void printUsage(const std::string& invokedAs, std::ostream& out);
+
+// A TCP port from 1 to 65535, converted as parseInteger converts; throws the
+// conversion's text, or "Port should be from 1 to 65535".
+std::int32_t parsePort(const std::string& text);
 
 }  // namespace reqwatch

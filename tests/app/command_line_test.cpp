@@ -23,7 +23,7 @@ std::string expectedUsage(const std::string& invokedAs) {
            invokedAs +
            " [--help] [--host host] [--port port] [--pass password] [--hosts host1,host...]"
            " [--users user1,user2] [--brief] [--detail] [--full] [--zero] [-c] [--once]"
-           " [-r seconds] [-n] [-S]"
+           " [-r seconds] [-n] [-S] [--timeout seconds]"
            "\n\t--help                       - show this help;"
            "\n\t--host   (-h) host           - address of Squid server. Default - '127.0.0.1';"
            "\n\t--port   (-p) port           - port of Squid server. Default - '3128';"
@@ -45,7 +45,8 @@ std::string expectedUsage(const std::string& invokedAs) {
            " once to stdout;"
            "\n\t--refreshinterval (-r) sec   - set the refresh-interval for interactive mode;"
            "\n\t-n                           - do not do hostname lookups;"
-           "\n\t-S                           - do not strip domain part of hostname."
+           "\n\t-S                           - do not strip domain part of hostname;"
+           "\n\t--timeout sec                - give up a fetch that takes longer than this."
            "\n";
 }
 
@@ -124,12 +125,18 @@ TEST(CommandLine, FilterListsAreSplitAndUsersLowerCased) {
     EXPECT_THAT(options.hosts, ElementsAre("a"));
 }
 
-TEST(CommandLine, PortKeepsItsLow32BitsWithoutRangeCheck) {
+TEST(CommandLine, APortOutsideOneTo65535IsRefused) {
+    // Only a port that is really where the program connects is taken.
+    for (const std::string port : {"0", "-1", "65536", "70000", "4294967297"}) {
+        Options options;
+        const auto parsed = parse(options, {"-p", port});
+        EXPECT_EQ(parsed.status, 1) << port;
+        EXPECT_EQ(parsed.err, "Unknown port - Port should be from 1 to 65535\n") << port;
+        EXPECT_EQ(options.port, 3128);
+    }
     Options options;
-    parse(options, {"-p", "70000"});
-    EXPECT_EQ(options.port, 70000);
-    parse(options, {"-p", "4294967297"});
-    EXPECT_EQ(options.port, 1);
+    parse(options, {"-p", "1", "--port", "65535"});
+    EXPECT_EQ(options.port, 65535);
 }
 
 TEST(CommandLine, RefreshIntervalOutOfRangeKeepsTheCurrentOne) {
@@ -163,14 +170,20 @@ TEST(CommandLineProgram, HelpPrintsTheUsageTextAndSucceeds) {
     EXPECT_EQ(result.err, "");
 }
 
-TEST(CommandLineProgram, UnknownOptionsAndMissingValuesPrintUsage) {
+TEST(CommandLineProgram, MistakesPrintTheUsageOnStandardErrorAndFail) {
+    // A typo must not look like success to a script; "-?" asks for help.
     for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"-x"}, {"-?"}, {"--bogus"}, {"-h"}, {"--port"}, {"-o", "-r"}}) {
+         {std::vector<std::string>{"-x"}, {"--bogus"}, {"-h"}, {"--port"}, {"-o", "-r"}}) {
         const auto result = runReqwatch(arguments);
-        EXPECT_EQ(result.status, 0) << arguments.back();
-        EXPECT_EQ(result.out, expectedUsage(REQWATCH_BINARY)) << arguments.back();
-        EXPECT_THAT(result.err, ::testing::Not(IsEmpty())) << "getopt's own diagnostic";
+        EXPECT_EQ(result.status, 1) << arguments.back();
+        EXPECT_EQ(result.out, "") << arguments.back();
+        EXPECT_THAT(result.err, ::testing::EndsWith(expectedUsage(REQWATCH_BINARY)))
+            << arguments.back();
+        EXPECT_NE(result.err, expectedUsage(REQWATCH_BINARY)) << "getopt's own diagnostic";
     }
+    const auto help = runReqwatch({"-?"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out, expectedUsage(REQWATCH_BINARY));
 }
 
 TEST(CommandLineProgram, BadNumbersEndWithStatusOne) {
@@ -182,6 +195,7 @@ TEST(CommandLineProgram, BadNumbersEndWithStatusOne) {
         {{"-p", "abc"}, "Unknown port - Unacceptable input\n"},
         {{"--port", "80x"}, "Unknown port - Invalid input 'x'\n"},
         {{"-p", "99999999999999999999"}, "Unknown port - Unacceptable input\n"},
+        {{"-p", "70000"}, "Unknown port - Port should be from 1 to 65535\n"},
         {{"-r", "5s"}, "Wrong number - Invalid input 's'\n"},
         {{"--refreshinterval", ""}, "Wrong number - Unacceptable input\n"},
     };
