@@ -1,5 +1,6 @@
 #include "cachemgr/active_requests_parser.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -363,8 +364,10 @@ void ActiveRequestsParser::parseLine(std::string_view line) {
                 expect(words, 5);
                 if (UrlEntry* entry = currentEntry()) {
                     const std::string_view seconds = words[3];
-                    entry->elapsed =
-                        leadingInteger32(seconds.empty() ? seconds : seconds.substr(1));
+                    // A start in the future (a proxy whose clock stepped
+                    // back) has not run for a negative time: it counts as 0.
+                    entry->elapsed = std::max<std::int64_t>(
+                        0, leadingInteger32(seconds.empty() ? seconds : seconds.substr(1)));
                     auto& connection = state_.current[static_cast<std::size_t>(currentConnection_)];
                     if (entry->elapsed > connection.maxTime) {
                         connection.maxTime = entry->elapsed;

@@ -10,18 +10,22 @@ namespace reqwatch {
 
 namespace {
 
-// Taken as a signed byte, a kept byte is 31 or more; a newline is dropped too.
+// Only printable ASCII is kept, 0x20 (blank) to 0x7e; a newline is dropped too.
 bool dropped(char c) {
-    return static_cast<signed char>(c) < 31;
+    return static_cast<signed char>(c) < 0x20 || c == 0x7f;
 }
 
 // The first dropped byte of [begin, end), or end.
 const char* firstDropped(const char* begin, const char* end) {
 #if defined(__SSE2__)
-    const __m128i limit = _mm_set1_epi8(31);
+    // Taken as signed bytes, those below a blank are the control bytes and
+    // every byte from 0x80 up.
+    const __m128i blank = _mm_set1_epi8(0x20);
+    const __m128i erase = _mm_set1_epi8(0x7f);
     while (end - begin >= 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin));
-        const int mask = _mm_movemask_epi8(_mm_cmplt_epi8(bytes, limit));
+        const int mask = _mm_movemask_epi8(
+            _mm_or_si128(_mm_cmplt_epi8(bytes, blank), _mm_cmpeq_epi8(bytes, erase)));
         if (mask != 0) {
             return begin + __builtin_ctz(static_cast<unsigned>(mask));
         }

@@ -1,6 +1,7 @@
-// The byte rules of a reply line: a newline ends it; bytes from 0x1f to 0x7f
-// are kept; control characters (carriage return and tab among them) and bytes
-// from 0x80 up are dropped; at most maxLineLength bytes are kept.
+// The byte rules of a reply line: a newline ends it; the printable bytes from
+// 0x20 to 0x7e are kept; control characters (carriage return and tab among
+// them, 0x1f and 0x7f too) and bytes from 0x80 up are dropped; at most
+// maxLineLength bytes are kept.
 #pragma once
 
 #include <cstddef>

@@ -180,5 +180,67 @@ TEST(OnceRun, AnUnresolvableProxyNameIsAConnectFailure) {
                 ::testing::MatchesRegex(".+ while connecting to no-such-proxy\\.invalid:[0-9]+\n"));
 }
 
+TEST(OnceRun, AStartInTheFutureCountsAsNoTimeAtAll) {
+    // A proxy whose clock stepped back: "-100.5 seconds ago".
+    FakeCacheManager server;
+    server.setReply(
+        {cacheManagerReply(requestBlock("0x1", "10.0.0.1:5", "http://a/", "500000", "-100.5") +
+                           requestBlock("0x2", "10.0.0.1:6", "http://b/", "204800", "2.0"))});
+    const auto result = runReqwatch({"-o", "-n", "-f", "-p", std::to_string(server.port())});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out,
+              "\nActive connections: 2, active hosts: 1, average speed: 100.0 KB/s\n\n"
+              "  Host: 10.0.0.1 (sessions: 2, size: 688KB, average speed: 100.0 KB/s, max time: "
+              "2s)\n"
+              "    http://a/ (size: 488KB)\n"
+              "    http://b/ (size: 200KB, time: 2s, average speed: 100.0 KB/s)\n\n\n");
+}
+
+TEST(OnceRun, OnlyPrintableBytesReachTheReport) {
+    // DEL (0x7f) and the unit separator (0x1f) are dropped with the other
+    // control and high bytes, in the page's texts as in its numbers.
+    FakeCacheManager server;
+    server.setReply({cacheManagerReply(requestBlock("0x1", "10.0.0.1:5",
+                                                    "http://a/\x7f\x1fx\x1b[2J\x80y", "5000", "1.0",
+                                                    "bo\x7f"
+                                                    "b"))});
+    const auto result = runReqwatch({"-o", "-n", "-d", "-p", std::to_string(server.port())});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_THAT(result.out, HasSubstr("Host: 10.0.0.1; User: bob (size: 4KB"));
+    EXPECT_THAT(result.out, HasSubstr("    http://a/x[2Jy (size: 4KB"));
+    for (const char c : result.out) {
+        EXPECT_TRUE(c == '\n' || (c >= 0x20 && c <= 0x7e)) << "byte " << int(c);
+    }
+}
+
+TEST(OnceRun, ReachesAProxyByIpv6AndTriesEveryAddressOfAName) {
+    FakeCacheManager server(0, true);  // on ::1 only
+    server.setReply({cacheManagerReply(requestBlock("0x1", "[::1]:5", "http://a/", "5000", "1"))});
+    const std::string port = std::to_string(server.port());
+    for (const std::string host : {"::1", "[::1]"}) {
+        const auto result = runReqwatch({"-o", "-n", "-b", "-h", host, "-p", port});
+        EXPECT_EQ(result.status, 0) << host << ": " << result.err;
+        EXPECT_THAT(result.out, HasSubstr("  Host: [::1] (sessions: 1, size: 4KB"));
+    }
+    // Nothing listens on [::1] at this port: a refusal, named as given.
+    FakeCacheManager other;
+    const auto refused = runReqwatch({"-o", "-h", "[::1]", "-p", std::to_string(other.port())});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "Connection refused while connecting to [::1]:" +
+                               std::to_string(other.port()) + "\n");
+    if (!testsupport::isolationAvailable()) {
+        GTEST_SKIP() << "needs a private network namespace for a name with several addresses";
+    }
+    // A name with an address that refuses (::1, first by the system's order)
+    // and one that answers (127.0.0.1, where the isolated run's fake listens).
+    IsolatedRun isolated;
+    isolated.hostsFile = "::1 several.example\n127.0.0.1 several.example\n";
+    isolated.replies = {
+        cacheManagerReply(requestBlock("0x1", "10.0.0.1:5", "http://a/", "5000", "1"))};
+    const auto several = runIsolated(isolated, {"-o", "-n", "-b", "-h", "several.example"});
+    EXPECT_EQ(several.status, 0) << several.err;
+    EXPECT_THAT(several.out, HasSubstr("  Host: 10.0.0.1 (sessions: 1, size: 4KB"));
+}
+
 }  // namespace
 }  // namespace reqwatch

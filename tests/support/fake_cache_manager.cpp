@@ -17,8 +17,9 @@
 
 namespace testsupport {
 
-FakeCacheManager::FakeCacheManager(int port) {
-    listener_ = listenOnLoopback(port, "fake cache manager");
+FakeCacheManager::FakeCacheManager(int port, bool ipv6) : ipv6_(ipv6) {
+    listener_ = ipv6 ? listenOnLoopback6(port, "fake cache manager")
+                     : listenOnLoopback(port, "fake cache manager");
     port_ = localPort(listener_);
     acceptor_ = std::thread(&FakeCacheManager::acceptLoop, this);
 }
@@ -73,7 +74,8 @@ void FakeCacheManager::stopListening() {
 void FakeCacheManager::startListening() {
     std::lock_guard<std::mutex> guard(lock_);
     if (listener_ < 0) {
-        listener_ = listenOnLoopback(port_, "fake cache manager");
+        listener_ = ipv6_ ? listenOnLoopback6(port_, "fake cache manager")
+                          : listenOnLoopback(port_, "fake cache manager");
     }
 }
 

@@ -30,8 +30,8 @@ struct FakeReply {
 
 class FakeCacheManager {
   public:
-    // Listens on 127.0.0.1; port 0 picks a free one.
-    explicit FakeCacheManager(int port = 0);
+    // Listens on 127.0.0.1, or on ::1 with `ipv6`; port 0 picks a free one.
+    explicit FakeCacheManager(int port = 0, bool ipv6 = false);
     ~FakeCacheManager();
     FakeCacheManager(const FakeCacheManager&) = delete;
     FakeCacheManager& operator=(const FakeCacheManager&) = delete;
@@ -59,6 +59,7 @@ class FakeCacheManager {
     void serve(int socket, FakeReply reply, std::size_t index);
 
     int port_ = 0;
+    bool ipv6_ = false;
     int listener_ = -1;
     StopSignal stop_;
     mutable std::mutex lock_;

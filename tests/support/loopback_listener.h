@@ -1,4 +1,4 @@
-// The listening socket of the test servers: TCP on 127.0.0.1.
+// The listening socket of the test servers: TCP on 127.0.0.1 (or ::1).
 #pragma once
 
 #include <string>
@@ -9,6 +9,9 @@ namespace testsupport {
 // SO_REUSEADDR so that a server can come back on the port it left. Throws
 // std::runtime_error naming `what` and the system's text.
 int listenOnLoopback(int port, const std::string& what);
+
+// The same on [::1], for IPv6 only.
+int listenOnLoopback6(int port, const std::string& what);
 
 // The port a socket is bound to.
 int localPort(int socket);
