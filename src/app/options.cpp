@@ -15,6 +15,7 @@ void Options::copySettings(const Options& other) {
     compactSameUrls = other.compactSameUrls;
     promptActive = other.promptActive;
     refreshInterval = other.refreshInterval;
+    timeout = other.timeout;
     helpShown = other.helpShown;
     speedMode = other.speedMode;
     sortOrder = other.sortOrder;

@@ -44,6 +44,9 @@ class Options {
     bool promptActive = false;
     bool refreshing = true;
     std::int32_t refreshInterval = 2;
+    // The longest one fetch may take, in seconds; 0 for no limit of the
+    // user's (the live screen then gives up after 30 s).
+    std::int32_t timeout = 0;
     bool helpShown = false;
     bool messageVisible = false;
     SpeedMode speedMode = BothSpeeds;

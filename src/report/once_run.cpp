@@ -58,6 +58,7 @@ int runOnce(Options& options, std::ostream& out, std::ostream& err) {
     try {
         FetchSettings settings = FetchSettings::from(options);
         settings.keepReference = false;  // no second sample follows
+        settings.timeoutMilliseconds = std::int64_t{options.timeout} * 1000;
         connections = fetchActiveRequests(state, settings);
     } catch (const sqstatException& error) {
         err << error.what() << "\n";

@@ -24,6 +24,7 @@ void CursesSurface::start() {
         return;
     }
     initscr();
+    curs_set(0);  // shown only at a prompt
     // A lone escape key (which cancels a prompt) is told from the start of a
     // key sequence after this long, unless the user chose otherwise.
     if (std::getenv("ESCDELAY") == nullptr) {
@@ -46,6 +47,7 @@ void CursesSurface::stop() {
     }
     clear();
     refresh();
+    curs_set(1);
     endwin();
     started_ = false;
 }
@@ -99,6 +101,10 @@ void CursesSurface::placeCursor(int row, int column) {
         return;
     }
     wmove(stdscr, row, column);
+}
+
+void CursesSurface::showCursor(bool visible) {
+    curs_set(visible ? 1 : 0);
 }
 
 void CursesSurface::flush() {

@@ -18,6 +18,7 @@ class CursesSurface final : public DrawSurface {
     void horizontalLine(int row) override;
     void clearToLineEnd() override;
     void placeCursor(int row, int column) override;
+    void showCursor(bool visible) override;
     void flush() override;
     void ring() override;
     void waitForKey(int milliseconds) override;

@@ -36,6 +36,8 @@ class DrawSurface {
     virtual void clearToLineEnd() = 0;
     // Puts the terminal's own cursor at a cell (at the next flush).
     virtual void placeCursor(int row, int column) = 0;
+    // Shows or hides the terminal's own cursor: it shows only at a prompt.
+    virtual void showCursor(bool visible) = 0;
     // Sends what was drawn to the terminal.
     virtual void flush() = 0;
     virtual void ring() = 0;

@@ -30,6 +30,7 @@ class GridSurface final : public DrawSurface {
     std::string reverseText(int row) const;
     int cursorRow() const { return cursorRow_; }
     int cursorColumn() const { return cursorColumn_; }
+    bool cursorVisible() const { return cursorVisible_; }
     int bells() const { return bells_; }
     int flushes() const { return flushes_; }
 
@@ -44,6 +45,7 @@ class GridSurface final : public DrawSurface {
     void horizontalLine(int row) override;
     void clearToLineEnd() override;
     void placeCursor(int row, int column) override;
+    void showCursor(bool visible) override { cursorVisible_ = visible; }
     void flush() override { ++flushes_; }
     void ring() override { ++bells_; }
     void waitForKey(int milliseconds) override;
@@ -69,6 +71,7 @@ class GridSurface final : public DrawSurface {
     bool full_ = false;  // the last cell was written; nothing more fits
     int cursorRow_ = 0;
     int cursorColumn_ = 0;
+    bool cursorVisible_ = true;  // as a terminal starts
     int bells_ = 0;
     int flushes_ = 0;
     std::mutex keysLock_;  // pushKeys and the waits may come from other threads

@@ -13,6 +13,7 @@
 #include "screen/curses_surface.h"
 #include "screen/refresh_thread.h"
 #include "screen/screen.h"
+#include "screen/terminal_capabilities.h"
 
 namespace reqwatch {
 
@@ -59,13 +60,24 @@ int runInteractive(Options& options) {
         std::cerr << "The interactive display needs a terminal; use --once for a report.\n";
         return 1;
     }
+    if (const auto shortcoming = terminalShortcoming()) {
+        std::cerr << "The interactive display needs a terminal that can move its cursor ("
+                  << *shortcoming << "); use --once for a report.\n";
+        return 1;
+    }
     CursesSurface surface;
     Screen screen(options, surface);
     screen.startCurses();
     installQuitHandlers();
     screen.quitSignal = &quitSignal;
+    // The frame comes at once, before any reply: "Connecting to ...".
+    screen.redraw();
 
     RefreshThread refresh({&screen, &options});
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.onFetchSettingsChanged = [&refresh] { refresh.restart(); };
+    }
     {
         SignalsBlocked blocked;
         options.resolver.startWorkers();

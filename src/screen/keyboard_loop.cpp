@@ -79,6 +79,18 @@ void Screen::keyboardLoop() {
 
 std::string Screen::readLine(int row, const std::string& prompt, const std::string& initial) {
     LineEditor editor(initial);
+    // The terminal's cursor shows where the answer is edited, and only there.
+    struct CursorShown {
+        Screen& screen;
+        explicit CursorShown(Screen& owner) : screen(owner) {
+            std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+            screen.surface_.showCursor(true);
+        }
+        ~CursorShown() {
+            std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+            screen.surface_.showCursor(false);
+        }
+    } shown(*this);
     const auto show = [&] {
         const LineEditor::View view =
             editor.view(surface_.columns(), static_cast<int>(prompt.size()));
@@ -132,18 +144,28 @@ void Screen::prompt(const std::string& text, const std::string& initial,
         failure = message;
     }
     std::lock_guard<ErrorCheckingMutex> guard(lock);
+    bool applied = false;
     if (answered) {
         try {
             apply(answer);
+            applied = true;
         } catch (const std::string& message) {
             failure = message;
         }
     }
-    if (!failure.empty()) {
-        setStatus(failure);
-    }
     if (emptiesList) {
         setConnections({});
+        if (applied) {
+            // What the top line said was about the proxy as it was.
+            clearError();
+            connecting = true;
+            if (onFetchSettingsChanged) {
+                onFetchSettingsChanged();
+            }
+        }
+    }
+    if (!failure.empty()) {
+        setStatus(failure);
     }
     options.promptActive = false;
 }
@@ -189,9 +211,14 @@ void Screen::handleKey(int key) {
             prompt(
                 "Squid port", formatNumber(options.port),
                 [this](const std::string& answer) {
-                    if (!answer.empty()) {
-                        options.port = static_cast<std::int32_t>(parseInteger(answer));
+                    if (answer.empty()) {
+                        return;
                     }
+                    const std::int64_t port = parseInteger(answer);
+                    if (port < 1 || port > 65535) {
+                        throw std::string("Invalid port");
+                    }
+                    options.port = static_cast<std::int32_t>(port);
                 },
                 true);
             return;
@@ -207,6 +234,9 @@ void Screen::handleKey(int key) {
                     const std::int64_t interval = parseInteger(answer);
                     if (interval > 0 && interval <= INT32_MAX) {
                         options.refreshInterval = static_cast<std::int32_t>(interval);
+                        if (onFetchSettingsChanged) {
+                            onFetchSettingsChanged();
+                        }
                     } else {
                         setStatus("Invalid refresh interval");
                     }
@@ -222,7 +252,12 @@ void Screen::handleKey(int key) {
         case 'u':
             prompt(
                 "Users to show", joinStrings(options.users, ","),
-                [this](const std::string& answer) { options.users = splitString(answer, ","); },
+                [this](const std::string& answer) {
+                    // Logins are compared lower-cased, as the command line takes them.
+                    std::string users = answer;
+                    toLowerCase(users);
+                    options.users = splitString(users, ",");
+                },
                 false);
             return;
         case '/':

@@ -49,23 +49,50 @@ bool RefreshThread::stopRequested() {
     return stopping_;
 }
 
-bool RefreshThread::sleepOneSecond() {
+void RefreshThread::restart() {
+    std::lock_guard<std::mutex> guard(lock_);
+    restarting_ = true;
+    cancel_.request();
+    wake_.notify_all();
+}
+
+RefreshThread::Wake RefreshThread::sleepOneSecond() {
     std::unique_lock<std::mutex> guard(lock_);
-    return wake_.wait_for(guard, std::chrono::seconds(1), [this] { return stopping_; });
+    wake_.wait_for(guard, std::chrono::seconds(1), [this] { return stopping_ || restarting_; });
+    return stopping_ ? Wake::Stop : restarting_ ? Wake::Restart : Wake::Slept;
 }
 
 void RefreshThread::run() {
     Screen& screen = *argument_.screen;
     Options& options = *argument_.options;
     SampleState state;
+    std::string endpoint;  // of the samples in `state`
     try {
         for (;;) {
+            {
+                // A restart asked for from here on cancels the fetch below.
+                std::lock_guard<std::mutex> guard(lock_);
+                if (stopping_) {
+                    break;
+                }
+                cancel_.reset();
+                restarting_ = false;
+            }
             bool refreshing;
             FetchSettings settings;
             {
                 std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
                 refreshing = options.refreshing;
                 settings = FetchSettings::from(options);
+                settings.timeoutMilliseconds = options.timeout > 0
+                                                   ? std::int64_t{options.timeout} * 1000
+                                                   : defaultTimeoutMilliseconds;
+            }
+            // Requests of another proxy are no reference for current speeds.
+            const std::string target = settings.host + " " + std::to_string(settings.port);
+            if (target != endpoint) {
+                state = SampleState{};
+                endpoint = target;
             }
             if (refreshing) {
                 try {
@@ -75,6 +102,7 @@ void RefreshThread::run() {
                         break;
                     }
                     screen.clearError();
+                    screen.connecting = false;
                     screen.setTotals(state.totalAverageSpeed, state.totalCurrentSpeed);
                     screen.setRequestCount(state.requestCount);
                     screen.setConnections(std::move(list));
@@ -82,14 +110,23 @@ void RefreshThread::run() {
                     if (stopRequested()) {
                         break;
                     }
+                    {
+                        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+                        screen.connecting = false;
+                    }
                     screen.setError(error.what());
+                } catch (const FetchCancelled&) {
+                    if (stopRequested()) {
+                        break;
+                    }
+                    continue;  // restarted: at once, with the new settings
                 }
                 if (stopRequested()) {
                     break;
                 }
                 screen.redraw();
             }
-            bool stop = false;
+            Wake wake = Wake::Slept;
             for (std::int32_t second = 0;; ++second) {
                 std::int32_t interval;
                 {
@@ -99,17 +136,15 @@ void RefreshThread::run() {
                 if (second >= interval) {
                     break;
                 }
-                if (sleepOneSecond()) {
-                    stop = true;
+                wake = sleepOneSecond();
+                if (wake != Wake::Slept) {
                     break;
                 }
             }
-            if (stop || stopRequested()) {
+            if (wake == Wake::Stop || stopRequested()) {
                 break;
             }
         }
-    } catch (const FetchCancelled&) {
-        // asked to stop in the middle of a fetch
     } catch (const std::exception& failure) {
         // Anything else ends the run; the main thread restores the terminal
         // and reports it.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -39,12 +40,20 @@ class RefreshThread {
     // it is still inside a call that cannot be interrupted (a slow name
     // lookup); it then draws nothing more and ends on its own.
     bool stop(std::chrono::milliseconds patience = std::chrono::milliseconds(900));
+    // Gives up the fetch under way, or the wait, and fetches at once with
+    // the settings as they are now: the user changed where or how to fetch.
+    void restart();
+
+    // The longest a fetch may take without a time limit of the user's.
+    static constexpr std::int64_t defaultTimeoutMilliseconds = 30000;
 
   private:
+    enum class Wake { Slept, Restart, Stop };
+
     void run();
     bool stopRequested();
-    // Sleeps one second; true when asked to stop meanwhile.
-    bool sleepOneSecond();
+    // Sleeps one second, or less when asked to stop or restart meanwhile.
+    Wake sleepOneSecond();
 
     RefreshArgument argument_;
     Fetch fetch_;
@@ -52,6 +61,7 @@ class RefreshThread {
     std::mutex lock_;
     std::condition_variable wake_;
     bool stopping_ = false;
+    bool restarting_ = false;
     bool finished_ = false;
     std::thread thread_;
 };

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <mutex>
 
+#include "cachemgr/manager_connection.h"
 #include "report/report_lines.h"
 #include "report/value_formatting.h"
 #include "screen/help_text.h"
@@ -35,6 +36,7 @@ Screen::Screen(Options& liveOptions, DrawSurface& surface, Clock clock)
 
 void Screen::startCurses() {
     surface_.start();
+    surface_.showCursor(false);  // shown only at a prompt
 }
 
 void Screen::endCurses() {
@@ -155,7 +157,8 @@ void Screen::drawTopLine() {
         }
     } else {
         if (surface_.moveTo(0, 0)) {
-            surface_.addText("Connected to " + options.host + ":" + formatNumber(options.port));
+            surface_.addText((connecting ? "Connecting to " : "Connected to ") +
+                             endpointText(options.host, options.port));
         }
         const int column = columns - textLength(programLabel);
         if (column >= 0 && surface_.moveTo(0, column)) {

@@ -82,6 +82,13 @@ class Screen {
     ConnectionList connections;
     std::string statusText;
     std::time_t statusTime = 0;
+    // No fetch has ended since the start or since the proxy or the password
+    // changed: the top line says it is connecting.
+    bool connecting = true;
+    // Called under the lock when the user changed where or how to fetch
+    // (host, port, password, refresh interval); the refresh thread then
+    // drops the fetch under way and fetches at once.
+    std::function<void()> onFetchSettingsChanged;
     bool quitRequested = false;
     // Raised from outside (a signal handler) to end the keyboard loop.
     const std::atomic<bool>* quitSignal = nullptr;

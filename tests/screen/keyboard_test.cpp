@@ -220,9 +220,19 @@ TEST_F(KeyboardTest, ConnectionPromptsEmptyTheListInEveryCase) {
     press({'p', keys::CtrlU, 'x', keys::CarriageReturn});
     EXPECT_EQ(screen.statusText, "Unacceptable input");
     EXPECT_EQ(options.port, 8080);
+    // A port the program could not connect to is refused, not shown.
+    for (const std::string port : {"92158", "0", "-1"}) {
+        std::vector<int> keys{'p', keys::CtrlU};
+        keys.insert(keys.end(), port.begin(), port.end());
+        keys.push_back(keys::CarriageReturn);
+        press(keys);
+        EXPECT_EQ(screen.statusText, "Invalid port") << port;
+        EXPECT_EQ(options.port, 8080);
+        EXPECT_THAT(topLine(), StartsWith(" Invalid port ")) << port;
+    }
 }
 
-TEST_F(KeyboardTest, FilterPromptsTakeTheListAsTyped) {
+TEST_F(KeyboardTest, FilterPromptsTakeTheHostsAsTypedAndTheLoginsLowerCased) {
     std::vector<int> keys{'H'};
     for (const char c : std::string("10.0.0.0/8,192.168.1.1")) {
         keys.push_back(c);
@@ -233,8 +243,11 @@ TEST_F(KeyboardTest, FilterPromptsTakeTheListAsTyped) {
     EXPECT_THAT(grid.row(1), ::testing::HasSubstr("Filtering by: 10.0.0.0/8, 192.168.1.1"));
     press({'H', keys::CtrlU, keys::CarriageReturn});
     EXPECT_TRUE(options.hosts.empty());
-    press({'u', 'A', 'l', 'i', 'c', 'e', keys::CarriageReturn});
-    EXPECT_THAT(options.users, ::testing::ElementsAre("Alice"));
+    // Logins are compared lower-cased, as the command line gives them.
+    press({'u', 'A', 'L', 'i', 'c', 'e', ',', 'b', 'O', 'b', keys::CarriageReturn});
+    EXPECT_THAT(options.users, ::testing::ElementsAre("alice", "bob"));
+    EXPECT_THAT(grid.text(), ::testing::HasSubstr("Host: 10.0.0.1; User: alice"));
+    EXPECT_THAT(grid.text(), ::testing::HasSubstr("Host: 10.0.0.2; User: bob"));
 }
 
 TEST_F(KeyboardTest, SearchPromptMovesTheSelection) {

@@ -25,7 +25,10 @@ std::string padded(const std::string& text) {
 
 class ScreenTest : public ::testing::Test {
   protected:
-    ScreenTest() : grid(80, 24), screen(options, grid, [this] { return clock; }) {}
+    ScreenTest() : grid(80, 24), screen(options, grid, [this] { return clock; }) {
+        screen.startCurses();
+        screen.connecting = false;  // as after the first fetch
+    }
 
     void draw() {
         std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
@@ -44,9 +47,11 @@ class ScreenTest : public ::testing::Test {
 };
 
 TEST_F(ScreenTest, LayoutBeforeTheFirstSample) {
+    screen.connecting = true;
     draw();
     EXPECT_EQ(grid.row(0),
-              "Connected to 127.0.0.1:3128" + std::string(34, ' ') + "reqwatch-2015-02-08");
+              "Connecting to 127.0.0.1:3128" + std::string(33, ' ') + "reqwatch-2015-02-08");
+    EXPECT_FALSE(grid.cursorVisible());
     EXPECT_EQ(grid.row(1), dashes);
     EXPECT_EQ(grid.row(22), dashes);
     // Tabs advance to the stops at multiples of eight.

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <iostream>
+#include <thread>
 
 #include "support/fake_cache_manager.h"
 #include "support/page_text.h"
@@ -281,6 +282,62 @@ TEST_F(Terminal, QuitDuringAHangingFetchReturnsAtOnce) {
     terminal->type("?");
     ASSERT_TRUE(terminal->waitForText(" SPACE - stop refreshing (OFF)"));
     quit(1000ms);
+}
+
+TEST_F(Terminal, AStuckFetchGivesWayAtOnceToANewPortAndTheFrameComesFirst) {
+    FakeReply silent;
+    silent.hang = true;  // accepts, reads the request, never answers
+    server.setReply(silent);
+    FakeCacheManager answering;
+    answering.setReply({cacheManagerReply(twoClientPage())});
+    start({});
+    // The frame comes before any reply, and the cursor stays out of the list.
+    const std::string port = std::to_string(server.port());
+    ASSERT_TRUE(terminal->waitForText("Connecting to 127.0.0.1:" + port)) << terminal->screen();
+    EXPECT_THAT(row(29), StartsWith("Average speed: 0.0 KB/s"));
+    EXPECT_FALSE(terminal->cursorVisible());
+    terminal->type("p");
+    ASSERT_TRUE(terminal->waitForText("Squid port> " + port));
+    EXPECT_TRUE(terminal->cursorVisible());
+    terminal->sendKeys({"C-u"});
+    terminal->type(std::to_string(answering.port()));
+    const auto entered = std::chrono::steady_clock::now();
+    terminal->sendKeys({"Enter"});
+    ASSERT_TRUE(terminal->waitForText("Host: 10.0.0.1", 3000ms)) << terminal->screen();
+    EXPECT_LT(std::chrono::steady_clock::now() - entered, 3000ms);
+    EXPECT_THAT(row(0), StartsWith("Connected to 127.0.0.1:" + std::to_string(answering.port())));
+    EXPECT_FALSE(terminal->cursorVisible());
+    quit(1000ms);
+}
+
+TEST_F(Terminal, AFetchPastTheTimeLimitIsAFailureOnTheTopLine) {
+    FakeReply silent;
+    silent.hang = true;
+    server.setReply(silent);
+    start({"--timeout", "1", "-r", "1"});
+    ASSERT_TRUE(terminal->waitForText(
+        "Timed out after 1 s waiting for 127.0.0.1:" + std::to_string(server.port()), 4000ms))
+        << terminal->screen();
+    // And it tries again: the proxy is asked more than once.
+    for (int i = 0; i < 150 && server.connectionCount() < 2; ++i) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_GE(server.connectionCount(), 2u);
+    quit(1000ms);
+}
+
+TEST_F(Terminal, ATerminalThatCannotMoveItsCursorIsRefused) {
+    terminal = std::make_unique<TmuxSession>(
+        "TERM=dumb " + testsupport::reqwatchShellCommand(
+                           {"-n", "-p", std::to_string(server.port())}, sanitizerLogs),
+        200, 30);
+    ASSERT_TRUE(terminal->waitForText("exit=")) << terminal->screen();
+    const std::string screen = terminal->screen();
+    EXPECT_THAT(screen, HasSubstr("The interactive display needs a terminal that can move its "
+                                  "cursor (TERM=dumb cannot move the cursor); use --once for a "
+                                  "report."));
+    EXPECT_THAT(screen, HasSubstr("exit=1"));
+    EXPECT_EQ(server.connectionCount(), 0u);
 }
 
 TEST_F(Terminal, FaultyRepliesShowTheirMessageOnTheTopLine) {

@@ -64,6 +64,10 @@ std::string TmuxSession::screenWithAttributes() const {
     return run({"capture-pane", "-p", "-e", "-t", "test"});
 }
 
+bool TmuxSession::cursorVisible() const {
+    return run({"display-message", "-p", "-t", "test", "#{cursor_flag}"}) == "1\n";
+}
+
 void TmuxSession::sendKeys(const std::vector<std::string>& keys) {
     std::vector<std::string> arguments{"send-keys", "-t", "test"};
     arguments.insert(arguments.end(), keys.begin(), keys.end());

@@ -23,6 +23,8 @@ class TmuxSession {
     std::vector<std::string> rows() const;
     // The screen with attributes as escape sequences (to see reverse video).
     std::string screenWithAttributes() const;
+    // Whether the program shows the terminal's cursor.
+    bool cursorVisible() const;
 
     // Keys by tmux name (Enter, Escape, Up, NPage, C-u, BSpace, ...).
     void sendKeys(const std::vector<std::string>& keys);
