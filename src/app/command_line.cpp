@@ -13,6 +13,26 @@ namespace {
 
 constexpr int helpOption = 256;
 constexpr int timeoutOption = 257;
+constexpr int formatOption = 258;
+constexpr int samplesOption = 259;
+constexpr int topOption = 260;
+
+// A count given with an option: a number from `least` up, else the message.
+std::optional<std::int32_t> countOption(const char* text, std::int64_t least,
+                                        const std::string& outOfRange, std::ostream& err) {
+    std::int64_t value = 0;
+    try {
+        value = parseInteger(text);
+    } catch (const std::string& message) {
+        err << "Wrong number - " << message << "\n";
+        return std::nullopt;
+    }
+    if (value < least || value > INT32_MAX) {
+        err << outOfRange << "\n";
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(value);
+}
 
 constexpr option longOptions[] = {
     {"host", required_argument, nullptr, 'h'},
@@ -28,6 +48,9 @@ constexpr option longOptions[] = {
     {"once", no_argument, nullptr, 'o'},
     {"refreshinterval", required_argument, nullptr, 'r'},
     {"timeout", required_argument, nullptr, timeoutOption},
+    {"format", required_argument, nullptr, formatOption},
+    {"samples", required_argument, nullptr, samplesOption},
+    {"top", required_argument, nullptr, topOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -56,7 +79,7 @@ void printUsage(const std::string& invokedAs, std::ostream& out) {
            " [--users user1,user2] [--brief] [--detail] [--full] [--zero] [-c]"
         << " [--once] [-r seconds]"
         << " [-n] [-S]"
-        << " [--timeout seconds]"
+        << " [--timeout seconds] [--format format] [--samples n] [--top k]"
         << "\n\t--help                       - show this help;"
         << "\n\t--host   (-h) host           - address of Squid server. Default - '127.0.0.1';"
         << "\n\t--port   (-p) port           - port of Squid server. Default - '3128';"
@@ -79,7 +102,12 @@ void printUsage(const std::string& invokedAs, std::ostream& out) {
         << "\n\t--refreshinterval (-r) sec   - set the refresh-interval for interactive mode;"
         << "\n\t-n                           - do not do hostname lookups;"
         << "\n\t-S                           - do not strip domain part of hostname;"
-        << "\n\t--timeout sec                - give up a fetch that takes longer than this."
+        << "\n\t--timeout sec                - give up a fetch that takes longer than this;"
+        << "\n\t--format format              - output of --once: report, json or openmetrics;"
+        << "\n\t--samples n                  - with --once, take n samples -r seconds apart, 0 "
+           "for no end;"
+        << "\n\t--top k                      - clients with series of their own in openmetrics "
+           "output. Default - '20'."
         << "\n";
     out.flush();
 }
@@ -91,6 +119,10 @@ std::optional<int> parseCommandLine(int argc, char** argv, Options& options, std
     for (;;) {
         const int option = getopt_long(argc, argv, shortOptions, longOptions, nullptr);
         if (option == -1) {
+            if (options.interactive && (options.format != ReportFormat || options.samples != 1)) {
+                err << "--format and --samples work with --once only\n";
+                return 1;
+            }
             return std::nullopt;
         }
         switch (option) {
@@ -159,18 +191,43 @@ std::optional<int> parseCommandLine(int argc, char** argv, Options& options, std
                 break;
             }
             case timeoutOption: {
-                std::int64_t seconds = 0;
-                try {
-                    seconds = parseInteger(optarg);
-                } catch (const std::string& message) {
-                    err << "Wrong number - " << message << "\n";
+                const auto seconds =
+                    countOption(optarg, 1, "Timeout should be greater than 0", err);
+                if (!seconds) {
                     return 1;
                 }
-                if (seconds < 1 || seconds > INT32_MAX) {
-                    err << "Timeout should be greater than 0\n";
+                options.timeout = *seconds;
+                break;
+            }
+            case formatOption: {
+                const std::string name = optarg;
+                if (name == "report") {
+                    options.format = ReportFormat;
+                } else if (name == "json") {
+                    options.format = JsonFormat;
+                } else if (name == "openmetrics") {
+                    options.format = OpenMetricsFormat;
+                } else {
+                    err << "Unknown format - '" << name << "', use report, json or openmetrics\n";
                     return 1;
                 }
-                options.timeout = static_cast<std::int32_t>(seconds);
+                break;
+            }
+            case samplesOption: {
+                const auto samples =
+                    countOption(optarg, 0, "Samples should be 0 (no end) or more", err);
+                if (!samples) {
+                    return 1;
+                }
+                options.samples = *samples;
+                break;
+            }
+            case topOption: {
+                const auto top = countOption(optarg, 0, "Top should be 0 or more", err);
+                if (!top) {
+                    return 1;
+                }
+                options.top = *top;
                 break;
             }
             case helpOption:

@@ -16,6 +16,9 @@ void Options::copySettings(const Options& other) {
     promptActive = other.promptActive;
     refreshInterval = other.refreshInterval;
     timeout = other.timeout;
+    format = other.format;
+    samples = other.samples;
+    top = other.top;
     helpShown = other.helpShown;
     speedMode = other.speedMode;
     sortOrder = other.sortOrder;

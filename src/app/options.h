@@ -16,6 +16,10 @@ enum SortOrder : std::int32_t { BySize = 0, ByCurrentSpeed = 1, ByAverageSpeed =
 
 enum HostsMode : std::int32_t { NameAndIp = 0, NameOnly = 1, IpOnly = 2 };
 
+// What the once-only run prints: the report, or one JSON object or one
+// OpenMetrics exposition per sample.
+enum OutputFormat : std::int32_t { ReportFormat = 0, JsonFormat = 1, OpenMetricsFormat = 2 };
+
 inline constexpr const char* programName = "reqwatch";
 inline constexpr const char* programVersion = "2015-02-08";
 
@@ -47,6 +51,11 @@ class Options {
     // The longest one fetch may take, in seconds; 0 for no limit of the
     // user's (the live screen then gives up after 30 s).
     std::int32_t timeout = 0;
+    // The once-only run: its output, how many samples it takes (0 for no
+    // end), and how many clients have series of their own in OpenMetrics.
+    OutputFormat format = ReportFormat;
+    std::int32_t samples = 1;
+    std::int32_t top = 20;
     bool helpShown = false;
     bool messageVisible = false;
     SpeedMode speedMode = BothSpeeds;

@@ -23,7 +23,7 @@ std::string expectedUsage(const std::string& invokedAs) {
            invokedAs +
            " [--help] [--host host] [--port port] [--pass password] [--hosts host1,host...]"
            " [--users user1,user2] [--brief] [--detail] [--full] [--zero] [-c] [--once]"
-           " [-r seconds] [-n] [-S] [--timeout seconds]"
+           " [-r seconds] [-n] [-S] [--timeout seconds] [--format format] [--samples n] [--top k]"
            "\n\t--help                       - show this help;"
            "\n\t--host   (-h) host           - address of Squid server. Default - '127.0.0.1';"
            "\n\t--port   (-p) port           - port of Squid server. Default - '3128';"
@@ -46,7 +46,12 @@ std::string expectedUsage(const std::string& invokedAs) {
            "\n\t--refreshinterval (-r) sec   - set the refresh-interval for interactive mode;"
            "\n\t-n                           - do not do hostname lookups;"
            "\n\t-S                           - do not strip domain part of hostname;"
-           "\n\t--timeout sec                - give up a fetch that takes longer than this."
+           "\n\t--timeout sec                - give up a fetch that takes longer than this;"
+           "\n\t--format format              - output of --once: report, json or openmetrics;"
+           "\n\t--samples n                  - with --once, take n samples -r seconds apart, 0"
+           " for no end;"
+           "\n\t--top k                      - clients with series of their own in openmetrics"
+           " output. Default - '20'."
            "\n";
 }
 

@@ -140,6 +140,9 @@ void FakeCacheManager::serve(int socket, FakeReply reply, std::size_t index) {
         }
     };
     const auto sendReply = [&] {
+        if (reply.firstByteDelay.count() > 0) {
+            pause(static_cast<int>(reply.firstByteDelay.count()));
+        }
         const std::size_t total = std::min(reply.bytes.size(), reply.cutAfter);
         std::size_t sent = 0;
         while (sent < total && !stop_.raised()) {

@@ -20,8 +20,9 @@ struct FakeReply {
     std::string bytes;
     std::size_t chunkSize = 0;  // 0 sends everything in one go
     std::chrono::milliseconds chunkDelay{0};
-    std::size_t cutAfter = std::string::npos;  // send at most this many bytes
-    bool reset = false;                        // end with a connection reset instead of a close
+    std::chrono::milliseconds firstByteDelay{0};  // before the reply's first byte
+    std::size_t cutAfter = std::string::npos;     // send at most this many bytes
+    bool reset = false;                           // end with a connection reset instead of a close
     bool hang = false;  // keep the connection open after sending, until stopped
     // Send the reply before reading the request, as a server of another
     // protocol greets its clients; close after the request.
