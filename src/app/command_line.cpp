@@ -3,8 +3,11 @@
 #include <getopt.h>
 
 #include <climits>
+#include <filesystem>
 #include <ostream>
 
+#include "app/password_source.h"
+#include "app/settings_file.h"
 #include "common/text_helpers.h"
 
 namespace reqwatch {
@@ -16,6 +19,9 @@ constexpr int timeoutOption = 257;
 constexpr int formatOption = 258;
 constexpr int samplesOption = 259;
 constexpr int topOption = 260;
+constexpr int passFileOption = 261;
+constexpr int configOption = 262;
+constexpr int noConfigOption = 263;
 
 // A count given with an option: a number from `least` up, else the message.
 std::optional<std::int32_t> countOption(const char* text, std::int64_t least,
@@ -51,6 +57,9 @@ constexpr option longOptions[] = {
     {"format", required_argument, nullptr, formatOption},
     {"samples", required_argument, nullptr, samplesOption},
     {"top", required_argument, nullptr, topOption},
+    {"pass-file", required_argument, nullptr, passFileOption},
+    {"config", required_argument, nullptr, configOption},
+    {"no-config", no_argument, nullptr, noConfigOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -80,6 +89,7 @@ void printUsage(const std::string& invokedAs, std::ostream& out) {
         << " [--once] [-r seconds]"
         << " [-n] [-S]"
         << " [--timeout seconds] [--format format] [--samples n] [--top k]"
+        << " [--pass-file file] [--config file] [--no-config]"
         << "\n\t--help                       - show this help;"
         << "\n\t--host   (-h) host           - address of Squid server. Default - '127.0.0.1';"
         << "\n\t--port   (-p) port           - port of Squid server. Default - '3128';"
@@ -107,20 +117,95 @@ void printUsage(const std::string& invokedAs, std::ostream& out) {
         << "\n\t--samples n                  - with --once, take n samples -r seconds apart, 0 "
            "for no end;"
         << "\n\t--top k                      - clients with series of their own in openmetrics "
-           "output. Default - '20'."
+           "output. Default - '20';"
+        << "\n\t--pass-file file             - read the manager password from the first line "
+           "of this file;"
+        << "\n\t--config file                - read the settings from this file. Default - "
+           "'~/.config/reqwatch/config';"
+        << "\n\t--no-config                  - start with the built-in settings."
         << "\n";
     out.flush();
 }
 
+namespace {
+
+// The settings file the command line names (the last --config, or none
+// after a later --no-config); the default one when it names none.
+struct SettingsChoice {
+    std::string path;
+    bool named = false;  // by --config: it must exist
+    bool none = false;   // --no-config
+};
+
+SettingsChoice settingsChoice(int argc, char** argv) {
+    SettingsChoice choice{defaultSettingsPath(), false, false};
+    const int reported = opterr;
+    opterr = 0;  // the full scan below tells of every mistake
+    optind = 0;
+    for (int option;
+         (option = getopt_long(argc, argv, shortOptions, longOptions, nullptr)) != -1;) {
+        if (option == configOption) {
+            choice = {optarg, true, false};
+        } else if (option == noConfigOption) {
+            choice.none = true;
+        }
+    }
+    opterr = reported;
+    return choice;
+}
+
+// After the command line: the password of a pass file, or of the
+// environment when neither -P nor a pass file gave one.
+std::optional<std::string> settlePassword(Options& options, bool fromOption) {
+    if (fromOption) {
+        return std::nullopt;
+    }
+    if (!options.passFile.empty()) {
+        const auto read = readPasswordFile(options.passFile);
+        if (read.failure) {
+            return *read.failure;
+        }
+        options.pass = read.password;
+        std::error_code ignored;
+        const auto absolute = std::filesystem::absolute(options.passFile, ignored);
+        if (!absolute.empty()) {
+            options.passFile = absolute.string();
+        }
+        return std::nullopt;
+    }
+    if (const auto password = passwordFromEnvironment()) {
+        options.pass = *password;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<int> parseCommandLine(int argc, char** argv, Options& options, std::ostream& out,
                                     std::ostream& err) {
     const std::string invokedAs = argc > 0 && argv[0] != nullptr ? argv[0] : programName;
+    // The settings file first, so that the command line overrides it.
+    const SettingsChoice settings = settingsChoice(argc, argv);
+    options.settingsPath = settings.path;
+    if (!settings.none && !settings.path.empty()) {
+        if (const auto failure = readSettingsFile(settings.path, settings.named, options)) {
+            err << *failure << "\n";
+            return 1;
+        }
+    }
+    // Whether the last word on the password came from -P (else from a pass
+    // file, or nobody).
+    bool passFromOption = false;
     optind = 0;  // a full restart of getopt's scan, also when called again
     for (;;) {
         const int option = getopt_long(argc, argv, shortOptions, longOptions, nullptr);
         if (option == -1) {
             if (options.interactive && (options.format != ReportFormat || options.samples != 1)) {
                 err << "--format and --samples work with --once only\n";
+                return 1;
+            }
+            if (const auto failure = settlePassword(options, passFromOption)) {
+                err << *failure << "\n";
                 return 1;
             }
             return std::nullopt;
@@ -131,7 +216,16 @@ std::optional<int> parseCommandLine(int argc, char** argv, Options& options, std
                 break;
             case 'P':
                 options.pass = optarg;
+                options.passFile.clear();
+                passFromOption = true;
                 break;
+            case passFileOption:
+                options.passFile = optarg;
+                passFromOption = false;
+                break;
+            case configOption:
+            case noConfigOption:
+                break;  // taken before the other options
             case 'p':
                 try {
                     options.port = parsePort(optarg);

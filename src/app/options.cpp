@@ -6,6 +6,7 @@ void Options::copySettings(const Options& other) {
     host = other.host;
     port = other.port;
     pass = other.pass;
+    passFile = other.passFile;
     brief = other.brief;
     full = other.full;
     zero = other.zero;
@@ -19,6 +20,7 @@ void Options::copySettings(const Options& other) {
     format = other.format;
     samples = other.samples;
     top = other.top;
+    settingsPath = other.settingsPath;
     helpShown = other.helpShown;
     speedMode = other.speedMode;
     sortOrder = other.sortOrder;

@@ -36,6 +36,9 @@ class Options {
     std::string host = "127.0.0.1";
     std::int32_t port = 3128;
     std::string pass;
+    // The file the password was read from (pass-file); empty when it came
+    // from -P, the environment or nowhere.
+    std::string passFile;
     StringList hosts;
     StringList users;
     bool brief = false;
@@ -56,6 +59,8 @@ class Options {
     OutputFormat format = ReportFormat;
     std::int32_t samples = 1;
     std::int32_t top = 20;
+    // The settings file that the live screen's "w" key writes.
+    std::string settingsPath;
     bool helpShown = false;
     bool messageVisible = false;
     SpeedMode speedMode = BothSpeeds;

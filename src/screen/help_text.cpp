@@ -65,6 +65,8 @@ std::string helpText(const Options& options) {
     line("");
     line("General:");
     line(" / - search for substring in hosts, usernames and urls");
+    line(" w - save the settings to " +
+         (options.settingsPath.empty() ? std::string("the settings file") : options.settingsPath));
     line(" ? - this help");
     line(" q - quit");
     line("");

@@ -2,6 +2,7 @@
 #include <climits>
 #include <mutex>
 
+#include "app/settings_file.h"
 #include "report/value_formatting.h"
 #include "screen/key_codes.h"
 #include "screen/line_editor.h"
@@ -344,6 +345,12 @@ void Screen::handleKey(int key) {
             options.hostsMode = nextValue(options.hostsMode, 3);
             setStatus("Hosts showing mode - " + settingName(options.hostsMode));
             break;
+        case 'w': {
+            // The answer to the user's own request shows over a failure.
+            const auto failure = writeSettingsFile(options.settingsPath, options);
+            showStatus(failure ? *failure : "Settings saved to " + options.settingsPath);
+            break;
+        }
         default:
             setStatus("Press ? for help");
             break;

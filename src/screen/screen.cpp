@@ -69,6 +69,12 @@ void Screen::setStatus(const std::string& text) {
     options.messageVisible = true;
 }
 
+void Screen::showStatus(const std::string& text) {
+    statusText = text;
+    statusTime = now();
+    options.messageVisible = true;
+}
+
 void Screen::setTotals(std::int64_t averageSpeed, std::int64_t currentSpeed) {
     totalAverageSpeed = averageSpeed;
     totalCurrentSpeed = currentSpeed;

@@ -36,6 +36,9 @@ class Screen {
     // The rest change state only; their caller holds `lock`.
     void clearError();
     void setStatus(const std::string& text);
+    // A status message that shows even over a failure: the answer to a
+    // key that the user must see.
+    void showStatus(const std::string& text);
     void setTotals(std::int64_t averageSpeed, std::int64_t currentSpeed);
     void setRequestCount(std::int32_t count);
     void setConnections(ConnectionList list);

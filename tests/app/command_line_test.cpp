@@ -24,6 +24,7 @@ std::string expectedUsage(const std::string& invokedAs) {
            " [--help] [--host host] [--port port] [--pass password] [--hosts host1,host...]"
            " [--users user1,user2] [--brief] [--detail] [--full] [--zero] [-c] [--once]"
            " [-r seconds] [-n] [-S] [--timeout seconds] [--format format] [--samples n] [--top k]"
+           " [--pass-file file] [--config file] [--no-config]"
            "\n\t--help                       - show this help;"
            "\n\t--host   (-h) host           - address of Squid server. Default - '127.0.0.1';"
            "\n\t--port   (-p) port           - port of Squid server. Default - '3128';"
@@ -51,7 +52,12 @@ std::string expectedUsage(const std::string& invokedAs) {
            "\n\t--samples n                  - with --once, take n samples -r seconds apart, 0"
            " for no end;"
            "\n\t--top k                      - clients with series of their own in openmetrics"
-           " output. Default - '20'."
+           " output. Default - '20';"
+           "\n\t--pass-file file             - read the manager password from the first line of"
+           " this file;"
+           "\n\t--config file                - read the settings from this file. Default -"
+           " '~/.config/reqwatch/config';"
+           "\n\t--no-config                  - start with the built-in settings."
            "\n";
 }
 

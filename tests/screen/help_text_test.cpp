@@ -47,6 +47,7 @@ TEST(HelpText, ShowsEveryKeyWithTheDefaultSettings) {
         "\n"
         "General:\n"
         " / - search for substring in hosts, usernames and urls\n"
+        " w - save the settings to the settings file\n"
         " ? - this help\n"
         " q - quit\n"
         "\n"
@@ -67,8 +68,9 @@ TEST(HelpText, FollowsChangedSettings) {
     options.port = 8080;
     options.resolver.startWorkers();
     options.resolver.mode = Async;
+    options.settingsPath = "/home/me/.config/reqwatch/config";
     const auto lines = helpLines(options);
-    ASSERT_EQ(lines.size(), 34u);
+    ASSERT_EQ(lines.size(), 35u);
     EXPECT_THAT(lines[1], ::testing::EndsWith("(ON)"));
     EXPECT_EQ(lines[5], " C - compact long urls to fit one line (OFF)");
     EXPECT_EQ(lines[7], " s - speed showing mode (current only (if available))");
@@ -81,6 +83,7 @@ TEST(HelpText, FollowsChangedSettings) {
     EXPECT_EQ(lines[19], " p - port of Squid server (8080)");
     EXPECT_EQ(lines[20], " P - manager password (secret)");
     EXPECT_EQ(lines[23], "Resolver (working in ASYNC mode with GETNAMEINFO in 1 threads):");
+    EXPECT_EQ(lines[30], " w - save the settings to /home/me/.config/reqwatch/config");
 }
 
 }  // namespace
