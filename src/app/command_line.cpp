@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "app/password_source.h"
+#include "app/proxy_list.h"
 #include "app/settings_file.h"
 #include "common/text_helpers.h"
 
@@ -202,6 +203,12 @@ std::optional<int> parseCommandLine(int argc, char** argv, Options& options, std
         if (option == -1) {
             if (options.interactive && (options.format != ReportFormat || options.samples != 1)) {
                 err << "--format and --samples work with --once only\n";
+                return 1;
+            }
+            try {
+                parseProxyList(options.host, options.port);
+            } catch (const std::string& message) {
+                err << message << "\n";
                 return 1;
             }
             if (const auto failure = settlePassword(options, passFromOption)) {

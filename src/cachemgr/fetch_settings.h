@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/options.h"
+#include "app/proxy_list.h"
 #include "cachemgr/records.h"
 
 namespace reqwatch {
@@ -24,9 +25,14 @@ struct FetchSettings {
     // Tells when a status line is accepted; tests give clocks of their own.
     SampleInstant (*clock)() = &SampleInstant::now;
 
-    static FetchSettings from(Options& options) {
-        return {options.host,      options.port, options.pass, options.hostnameLookups,
+    // For the proxy at `address` (one of the options' list).
+    static FetchSettings from(Options& options, const ProxyAddress& address) {
+        return {address.host,      address.port, options.pass, options.hostnameLookups,
                 &options.resolver, true};
+    }
+    // For the first proxy of the options, the only one of most runs.
+    static FetchSettings from(Options& options) {
+        return from(options, proxiesOf(options).front());
     }
 };
 

@@ -10,9 +10,15 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
+#include <string_view>
+#include <thread>
+#include <unordered_set>
+#include <vector>
 
+#include "app/proxy_list.h"
 #include "cachemgr/active_requests_query.h"
 #include "cachemgr/cancel_signal.h"
+#include "common/saturating.h"
 #include "report/json_output.h"
 #include "report/openmetrics_output.h"
 #include "report/report_lines.h"
@@ -115,27 +121,168 @@ bool waitUnlessStopped(const CancelSignal& stop, std::int32_t seconds) {
     }
 }
 
-void printSample(const Options& options, const SampleState& state, ConnectionList& connections,
-                 std::int64_t previousMilliseconds, std::ostream& out) {
-    const auto clients = static_cast<std::int64_t>(connections.size());
+// One proxy of the run: its own samples, and what its last fetch gave.
+struct ProxyRun {
+    ProxyAddress address;
+    SampleState state;
+    ConnectionList connections;
+    std::optional<std::string> failure;
+    std::int64_t previousMilliseconds = 0;  // of the sample before this one, 0 for none
+};
+
+void fetchOne(ProxyRun& proxy, Options& options, bool keepReference, const CancelSignal* stop) {
+    FetchSettings settings = FetchSettings::from(options, proxy.address);
+    // The reference for the next sample is kept only if one follows.
+    settings.keepReference = keepReference;
+    settings.timeoutMilliseconds = std::int64_t{options.timeout} * 1000;
+    proxy.previousMilliseconds = proxy.state.sampleTime != 0 ? proxy.state.sampleMilliseconds : 0;
+    proxy.failure.reset();
+    proxy.connections.clear();
+    try {
+        proxy.connections = fetchActiveRequests(proxy.state, settings, stop);
+    } catch (const sqstatException& error) {
+        proxy.failure = error.what();
+    }
+}
+
+// Every proxy at once, each on a thread of its own, so that a slow one
+// delays only its own figures. Throws FetchCancelled when stopped.
+void fetchAll(std::vector<ProxyRun>& proxies, Options& options, bool keepReference,
+              const CancelSignal* stop) {
+    if (proxies.size() == 1) {
+        fetchOne(proxies.front(), options, keepReference, stop);
+        return;
+    }
+    std::vector<std::thread> threads;
+    std::vector<char> cancelled(proxies.size(), 0);
+    threads.reserve(proxies.size());
+    for (std::size_t i = 0; i < proxies.size(); ++i) {
+        threads.emplace_back([&, i] {
+            try {
+                fetchOne(proxies[i], options, keepReference, stop);
+            } catch (const FetchCancelled&) {
+                cancelled[i] = 1;
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    if (std::find(cancelled.begin(), cancelled.end(), 1) != cancelled.end()) {
+        throw FetchCancelled();
+    }
+}
+
+SampleSummary summaryOf(const ProxyRun& proxy, const Options& options) {
+    return SampleSummary::of(proxy.state, proxy.address.host, proxy.address.port,
+                             static_cast<std::int64_t>(proxy.connections.size()),
+                             proxy.previousMilliseconds, options.hostnameLookups);
+}
+
+// The report of one proxy among several: a line naming it above its own
+// summary line and clients. True when it ends with an empty line.
+bool writeSection(const Options& options, ProxyRun& proxy, std::ostream& out) {
+    out << "Proxy " << proxy.address.text() << "\n";
+    if (proxy.failure) {
+        out << *proxy.failure << "\n";
+        return false;
+    }
+    std::string header = headerLine(options, proxy.state.requestCount,
+                                    static_cast<std::int64_t>(proxy.connections.size()),
+                                    proxy.state.totalAverageSpeed);
+    if (!header.empty()) {
+        header.erase(0, 1);  // the line above opens the section
+    }
+    out << header << "\n";
+    const bool blocks =
+        !options.brief && std::any_of(proxy.connections.begin(), proxy.connections.end(),
+                                      [&options](const Connection& connection) {
+                                          return !isFilteredOut(connection, options);
+                                      });
+    writeOnceReport(options, proxy.connections, out);
+    return blocks;  // every block of the report ends with one
+}
+
+// The totals over every proxy that answered; a client of several counts once.
+void writeTotals(const Options& options, const std::vector<ProxyRun>& proxies, bool afterBlank,
+                 std::ostream& out) {
+    std::int64_t requests = 0;
+    std::int64_t speed = 0;
+    std::unordered_set<std::string_view> clients;
+    for (const auto& proxy : proxies) {
+        if (proxy.failure) {
+            continue;
+        }
+        requests += proxy.state.requestCount;
+        speed = saturatingAdd(speed, proxy.state.totalAverageSpeed);
+        for (const auto& connection : proxy.connections) {
+            clients.insert(connection.peer);
+        }
+    }
+    std::string line =
+        headerLine(options, requests, static_cast<std::int64_t>(clients.size()), speed);
+    if (!line.empty()) {
+        line.replace(0, std::string("\nActive").size(),
+                     afterBlank ? "All proxies: active" : "\nAll proxies: active");
+        out << line;
+    }
+}
+
+void printSamples(Options& options, std::vector<ProxyRun>& proxies, std::ostream& out) {
+    if (proxies.size() == 1) {
+        ProxyRun& proxy = proxies.front();
+        switch (options.format) {
+            case JsonFormat:
+                writeJsonSample(summaryOf(proxy, options), options, proxy.connections, out);
+                break;
+            case OpenMetricsFormat:
+                writeOpenMetricsSample({{summaryOf(proxy, options), &proxy.connections}}, options,
+                                       out);
+                break;
+            case ReportFormat:
+                out << headerLine(options, proxy.state.requestCount,
+                                  static_cast<std::int64_t>(proxy.connections.size()),
+                                  proxy.state.totalAverageSpeed)
+                    << "\n";
+                out.flush();
+                writeOnceReport(options, proxy.connections, out);
+                out << "\n";
+                break;
+        }
+        out.flush();
+        return;
+    }
     switch (options.format) {
         case JsonFormat:
-            writeJsonSample(SampleSummary::of(state, options.host, options.port, clients,
-                                              previousMilliseconds, options.hostnameLookups),
-                            options, connections, out);
+            for (auto& proxy : proxies) {
+                if (!proxy.failure) {
+                    writeJsonSample(summaryOf(proxy, options), options, proxy.connections, out);
+                }
+            }
             break;
-        case OpenMetricsFormat:
-            writeOpenMetricsSample(SampleSummary::of(state, options.host, options.port, clients,
-                                                     previousMilliseconds, options.hostnameLookups),
-                                   options, connections, out);
+        case OpenMetricsFormat: {
+            std::vector<ProxySample> samples;
+            for (auto& proxy : proxies) {
+                samples.push_back(
+                    {summaryOf(proxy, options), proxy.failure ? nullptr : &proxy.connections});
+            }
+            writeOpenMetricsSample(samples, options, out);
             break;
-        case ReportFormat:
-            out << headerLine(options, state.requestCount, clients, state.totalAverageSpeed)
-                << "\n";
-            out.flush();
-            writeOnceReport(options, connections, out);
+        }
+        case ReportFormat: {
+            // One empty line between sections, as between the blocks of one.
+            bool afterBlank = false;
+            for (auto& proxy : proxies) {
+                if (!afterBlank) {
+                    out << "\n";
+                }
+                afterBlank = writeSection(options, proxy, out);
+                out.flush();
+            }
+            writeTotals(options, proxies, afterBlank, out);
             out << "\n";
             break;
+        }
     }
     out.flush();
 }
@@ -143,7 +290,6 @@ void printSample(const Options& options, const SampleState& state, ConnectionLis
 }  // namespace
 
 int runOnce(Options& options, std::ostream& out, std::ostream& err) {
-    SampleState state;
     options.resolver.mode = Sync;
     // A single sample has no current speeds; the samples after it have.
     options.speedMode = AverageOnly;
@@ -153,38 +299,49 @@ int runOnce(Options& options, std::ostream& out, std::ostream& err) {
     if (series) {
         signals.emplace(stop);
     }
+    std::vector<ProxyRun> proxies;
+    for (const auto& address : proxiesOf(options)) {
+        proxies.push_back({address, {}, {}, {}, 0});
+    }
+    int status = 0;
     for (std::int64_t taken = 0; options.samples == 0 || taken < options.samples; ++taken) {
         if (taken > 0 && !waitUnlessStopped(stop, options.refreshInterval)) {
             break;
         }
-        FetchSettings settings = FetchSettings::from(options);
-        // The reference for the next sample is kept only if one follows.
-        settings.keepReference = options.samples == 0 || taken + 1 < options.samples;
-        settings.timeoutMilliseconds = std::int64_t{options.timeout} * 1000;
-        const std::int64_t previousMilliseconds =
-            state.sampleTime != 0 ? state.sampleMilliseconds : 0;
-        ConnectionList connections;
+        const bool keepReference = options.samples == 0 || taken + 1 < options.samples;
         try {
-            connections = fetchActiveRequests(state, settings, series ? &stop : nullptr);
-        } catch (const sqstatException& error) {
-            err << error.what() << "\n";
-            err.flush();
+            fetchAll(proxies, options, keepReference, series ? &stop : nullptr);
+        } catch (const FetchCancelled&) {
+            break;
+        }
+        bool answered = false;
+        for (const auto& proxy : proxies) {
+            if (proxy.failure) {
+                err << *proxy.failure << "\n";
+                // A single sample that fails ends the run with status 1; a
+                // series goes on.
+                status = series ? status : 1;
+            } else {
+                answered = true;
+            }
+        }
+        err.flush();
+        if (!answered && (proxies.size() == 1 || !series)) {
             if (!series) {
                 return 1;
             }
             continue;
-        } catch (const FetchCancelled&) {
-            break;
         }
-        if (previousMilliseconds != 0) {
+        if (std::any_of(proxies.begin(), proxies.end(),
+                        [](const ProxyRun& proxy) { return proxy.previousMilliseconds != 0; })) {
             options.speedMode = BothSpeeds;
         }
-        printSample(options, state, connections, previousMilliseconds, out);
+        printSamples(options, proxies, out);
         if (!out) {
             break;  // the reader has gone (a closed pipe)
         }
     }
-    return 0;
+    return status;
 }
 
 }  // namespace reqwatch

@@ -32,8 +32,6 @@ void addTo(ClientFigures& sum, const Connection& connection) {
 
 class Exposition {
   public:
-    explicit Exposition(std::string proxyLabel) : proxy_(std::move(proxyLabel)) {}
-
     void family(std::string_view name, std::string_view help) {
         text_ += "# TYPE ";
         text_ += name;
@@ -44,10 +42,11 @@ class Exposition {
         text_ += '\n';
     }
 
-    void sample(std::string_view name, std::string_view labels, std::int64_t value) {
+    void sample(std::string_view name, std::string_view proxy, std::string_view labels,
+                std::int64_t value) {
         text_ += name;
         text_ += "{proxy=\"";
-        text_ += proxy_;
+        text_ += proxy;
         text_ += '"';
         if (!labels.empty()) {
             text_ += ',';
@@ -61,7 +60,6 @@ class Exposition {
     std::string& text() { return text_; }
 
   private:
-    std::string proxy_;
     std::string text_;
 };
 
@@ -88,11 +86,14 @@ std::string escapeLabelValue(std::string_view value) {
     return escaped;
 }
 
-void writeOpenMetricsSample(const SampleSummary& summary, const Options& options,
-                            const ConnectionList& connections, std::ostream& out) {
+namespace {
+
+// A proxy's clients as its series show them: the busiest with their own,
+// the rest summed under "other".
+std::vector<ClientFigures> clientFigures(const ProxySample& proxy, const Options& options) {
     std::vector<const Connection*> shown;
-    shown.reserve(connections.size());
-    for (const auto& connection : connections) {
+    shown.reserve(proxy.connections->size());
+    for (const auto& connection : *proxy.connections) {
         if (!isFilteredOut(connection, options)) {
             shown.push_back(&connection);
         }
@@ -101,7 +102,7 @@ void writeOpenMetricsSample(const SampleSummary& summary, const Options& options
     // goes into that sum.
     const auto named = std::stable_partition(
         shown.begin(), shown.end(), [](const Connection* c) { return c->peer != "other"; });
-    const bool current = summary.currentSpeedsKnown;
+    const bool current = proxy.summary.currentSpeedsKnown;
     const auto busier = [current](const Connection* a, const Connection* b) {
         const std::int64_t first = current ? a->currentSpeed : a->averageSpeed;
         const std::int64_t second = current ? b->currentSpeed : b->averageSpeed;
@@ -119,7 +120,7 @@ void writeOpenMetricsSample(const SampleSummary& summary, const Options& options
         const Connection& connection = *shown[i];
         ClientFigures figures;
         figures.labels = "client=\"" + escapeLabelValue(connection.peer) + '"';
-        if (summary.namesLookedUp) {
+        if (proxy.summary.namesLookedUp) {
             figures.labels += ",host_name=\"" + escapeLabelValue(connection.hostName) + '"';
         }
         addTo(figures, connection);
@@ -133,42 +134,92 @@ void writeOpenMetricsSample(const SampleSummary& summary, const Options& options
         }
         clients.push_back(std::move(other));
     }
+    return clients;
+}
 
-    Exposition exposition(escapeLabelValue(endpointText(summary.host, summary.port)));
-    exposition.family("reqwatch_requests", "Requests the proxy is serving.");
-    exposition.sample("reqwatch_requests", "", summary.requestCount);
-    exposition.family("reqwatch_clients", "Client addresses with requests in flight.");
-    exposition.sample("reqwatch_clients", "", summary.clientCount);
-    exposition.family("reqwatch_average_speed_bytes_per_second",
-                      "Sum of the average speeds of the requests over their lives.");
-    exposition.sample("reqwatch_average_speed_bytes_per_second", "", summary.averageSpeed);
-    if (current) {
-        exposition.family("reqwatch_current_speed_bytes_per_second",
-                          "Sum of the speeds of the requests since the previous sample.");
-        exposition.sample("reqwatch_current_speed_bytes_per_second", "", summary.currentSpeed);
+}  // namespace
+
+void writeOpenMetricsSample(const std::vector<ProxySample>& proxies, const Options& options,
+                            std::ostream& out) {
+    std::vector<std::string> proxyLabels;
+    std::vector<std::vector<ClientFigures>> clients;
+    bool anyCurrent = false;
+    for (const auto& proxy : proxies) {
+        proxyLabels.push_back(
+            escapeLabelValue(endpointText(proxy.summary.host, proxy.summary.port)));
+        clients.push_back(proxy.connections != nullptr ? clientFigures(proxy, options)
+                                                       : std::vector<ClientFigures>{});
+        anyCurrent =
+            anyCurrent || (proxy.connections != nullptr && proxy.summary.currentSpeedsKnown);
+    }
+    Exposition exposition;
+    exposition.family("reqwatch_proxy_up", "1 when the proxy answered, 0 when its fetch failed.");
+    for (std::size_t p = 0; p < proxies.size(); ++p) {
+        exposition.sample("reqwatch_proxy_up", proxyLabels[p], "",
+                          proxies[p].connections != nullptr);
+    }
+    struct TotalFamily {
+        const char* name;
+        const char* help;
+        std::int64_t SampleSummary::*value;
+        bool currentOnly;
+    };
+    const TotalFamily totals[] = {
+        {"reqwatch_requests", "Requests the proxy is serving.", &SampleSummary::requestCount,
+         false},
+        {"reqwatch_clients", "Client addresses with requests in flight.",
+         &SampleSummary::clientCount, false},
+        {"reqwatch_average_speed_bytes_per_second",
+         "Sum of the average speeds of the requests over their lives.",
+         &SampleSummary::averageSpeed, false},
+        {"reqwatch_current_speed_bytes_per_second",
+         "Sum of the speeds of the requests since the previous sample.",
+         &SampleSummary::currentSpeed, true},
+    };
+    for (const auto& family : totals) {
+        if (family.currentOnly && !anyCurrent) {
+            continue;
+        }
+        exposition.family(family.name, family.help);
+        for (std::size_t p = 0; p < proxies.size(); ++p) {
+            const ProxySample& proxy = proxies[p];
+            if (proxy.connections == nullptr ||
+                (family.currentOnly && !proxy.summary.currentSpeedsKnown)) {
+                continue;
+            }
+            exposition.sample(family.name, proxyLabels[p], "", proxy.summary.*(family.value));
+        }
     }
     struct ClientFamily {
         const char* name;
         const char* help;
         std::int64_t ClientFigures::*value;
+        bool currentOnly;
     };
     const ClientFamily families[] = {
-        {"reqwatch_client_requests", "Requests of the client.", &ClientFigures::requests},
+        {"reqwatch_client_requests", "Requests of the client.", &ClientFigures::requests, false},
         {"reqwatch_client_size_bytes", "Bytes sent so far to the client for its requests.",
-         &ClientFigures::size},
+         &ClientFigures::size, false},
         {"reqwatch_client_average_speed_bytes_per_second",
-         "Sum of the average speeds of the client's requests.", &ClientFigures::averageSpeed},
+         "Sum of the average speeds of the client's requests.", &ClientFigures::averageSpeed,
+         false},
         {"reqwatch_client_current_speed_bytes_per_second",
          "Sum of the speeds of the client's requests since the previous sample.",
-         &ClientFigures::currentSpeed},
+         &ClientFigures::currentSpeed, true},
     };
     for (const auto& family : families) {
-        if (family.value == &ClientFigures::currentSpeed && !current) {
+        if (family.currentOnly && !anyCurrent) {
             continue;
         }
         exposition.family(family.name, family.help);
-        for (const auto& client : clients) {
-            exposition.sample(family.name, client.labels, client.*(family.value));
+        for (std::size_t p = 0; p < proxies.size(); ++p) {
+            if (family.currentOnly && !proxies[p].summary.currentSpeedsKnown) {
+                continue;
+            }
+            for (const auto& client : clients[p]) {
+                exposition.sample(family.name, proxyLabels[p], client.labels,
+                                  client.*(family.value));
+            }
         }
     }
     exposition.text() += "# EOF\n";

@@ -7,6 +7,7 @@
 #include <iosfwd>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/options.h"
 #include "cachemgr/records.h"
@@ -14,11 +15,19 @@
 
 namespace reqwatch {
 
-// Writes the exposition, ended by "# EOF". The clients pass the filters;
-// `options.top` of them, by current speed (by average speed while current
-// speeds are unknown), get series of their own.
-void writeOpenMetricsSample(const SampleSummary& summary, const Options& options,
-                            const ConnectionList& connections, std::ostream& out);
+// One proxy's sample; no connections for a proxy whose fetch failed.
+struct ProxySample {
+    SampleSummary summary;
+    const ConnectionList* connections = nullptr;
+};
+
+// Writes the exposition of the proxies' samples, ended by "# EOF". Every
+// series carries its proxy; reqwatch_proxy_up tells which proxies answered.
+// The clients pass the filters; `options.top` of each proxy's, by current
+// speed (by average speed while current speeds are unknown), get series of
+// their own.
+void writeOpenMetricsSample(const std::vector<ProxySample>& proxies, const Options& options,
+                            std::ostream& out);
 
 // A label value as the exposition writes it: backslash, double quote and
 // line feed escaped.

@@ -92,6 +92,14 @@ void adjustOptions(const DisplayRow& row, const Options& options, Options& rowOp
     }
 }
 
+}  // namespace
+
+std::string groupedKey(const std::string& groupKey, const std::string& text) {
+    return groupKey.empty() ? text : groupKey + " " + text;
+}
+
+namespace {
+
 std::vector<DisplayRow> buildRowsWith(const ConnectionList& shown, std::uint32_t top,
                                       const RowBuildInput& input, Options& rowOptions,
                                       bool allTexts) {
@@ -124,34 +132,68 @@ std::vector<DisplayRow> buildRowsWith(const ConnectionList& shown, std::uint32_t
         y += row.height;
         rows.push_back(std::move(row));
     };
-    for (std::size_t k = 0; k < shown.size(); ++k) {
-        const Connection& connection = shown[k];
-        const bool toggled = toggledConnections.contains(connection.peer);
-        DisplayRow row;
-        row.connection = static_cast<std::int32_t>(k);
-        row.toggled = toggled;
-        add(std::move(row));
-        if (toggled == options.brief) {  // the URLs show
-            for (std::size_t u = 0; u < connection.urls.size(); ++u) {
-                DisplayRow urlRow;
-                urlRow.connection = static_cast<std::int32_t>(k);
-                urlRow.url = static_cast<std::int32_t>(u);
-                urlRow.toggled = !input.toggledUrls.empty() &&
-                                 toggledUrls.contains(requestKey(connection.urls[u]));
-                add(std::move(urlRow));
+    const auto addConnections = [&](std::size_t begin, std::size_t end, std::int32_t group,
+                                    const std::string& groupKey) {
+        for (std::size_t k = begin; k < end; ++k) {
+            const Connection& connection = shown[k];
+            const bool toggled = toggledConnections.contains(groupedKey(groupKey, connection.peer));
+            DisplayRow row;
+            row.connection = static_cast<std::int32_t>(k);
+            row.toggled = toggled;
+            row.group = group;
+            add(std::move(row));
+            if (toggled == options.brief) {  // the URLs show
+                for (std::size_t u = 0; u < connection.urls.size(); ++u) {
+                    DisplayRow urlRow;
+                    urlRow.connection = static_cast<std::int32_t>(k);
+                    urlRow.url = static_cast<std::int32_t>(u);
+                    urlRow.group = group;
+                    urlRow.toggled =
+                        !input.toggledUrls.empty() &&
+                        toggledUrls.contains(groupedKey(groupKey, requestKey(connection.urls[u])));
+                    add(std::move(urlRow));
+                }
+            }
+            if (!options.brief || toggled) {
+                DisplayRow separator;
+                separator.hidden = true;
+                separator.textBuilt = true;
+                separator.group = group;
+                add(std::move(separator));
             }
         }
-        if (!options.brief || toggled) {
-            DisplayRow separator;
-            separator.hidden = true;
-            separator.textBuilt = true;
-            add(std::move(separator));
+    };
+    if (input.groups == nullptr) {
+        addConnections(0, shown.size(), -1, {});
+    } else {
+        for (std::size_t g = 0; g < input.groups->size(); ++g) {
+            const RowGroup& group = (*input.groups)[g];
+            // A blank line before every heading but the first.
+            if (!rows.empty() && !rows.back().hidden) {
+                DisplayRow separator;
+                separator.hidden = true;
+                separator.textBuilt = true;
+                add(std::move(separator));
+            }
+            DisplayRow heading;
+            heading.heading = true;
+            heading.textBuilt = true;
+            heading.group = static_cast<std::int32_t>(g);
+            heading.text = group.heading;
+            std::string measured = heading.text;
+            heading.height = static_cast<std::uint32_t>(
+                std::max(1, fitOneLine(measured, input.columns, options.compactLongUrls)));
+            if (options.compactLongUrls) {
+                heading.text = measured;
+            }
+            rows.push_back(std::move(heading));
+            rows.back().line = y;
+            y += rows.back().height;
+            addConnections(group.begin, group.end, static_cast<std::int32_t>(g), group.key);
         }
     }
-    if (!options.brief && !rows.empty()) {
-        rows.pop_back();
-    }
-    if (!rows.empty() && rows.back().hidden) {
+    // No separator after the last group.
+    while (!rows.empty() && rows.back().hidden) {
         rows.pop_back();
     }
     rowOptions.copySettings(options);
@@ -177,6 +219,10 @@ void fillRowText(DisplayRow& row, const ConnectionList& shown, const RowBuildInp
         const UrlEntry& url = connection.urls[static_cast<std::size_t>(row.url)];
         row.text = urlLine(rowOptions, connection, url);
         row.urlId = requestKey(url);
+        if (input.groups != nullptr && row.group >= 0) {
+            row.urlId =
+                groupedKey((*input.groups)[static_cast<std::size_t>(row.group)].key, row.urlId);
+        }
     }
     fitOneLine(row.text, input.columns, rowOptions.compactLongUrls);
     rowOptions.copySettings(input.options);
@@ -199,7 +245,7 @@ std::optional<std::string> placeSelection(std::vector<DisplayRow>& rows,
         selection.cursor += selection.lastMove < 0 ? -1 : 1;
     };
     if (selection.searchText.empty()) {
-        if (selection.cursor < rows.size() && rows[selection.cursor].hidden) {
+        if (selection.cursor < rows.size() && !rows[selection.cursor].selectable()) {
             stepOffSeparator();
         }
     } else {
@@ -207,7 +253,7 @@ std::optional<std::string> placeSelection(std::vector<DisplayRow>& rows,
         // first row that matches the search takes the selection.
         for (std::size_t i = 0; i < rows.size() && !selection.searchText.empty(); ++i) {
             const DisplayRow& row = rows[i];
-            if (row.hidden) {
+            if (!row.selectable()) {
                 if (selection.cursor == i) {
                     stepOffSeparator();
                 }
@@ -228,6 +274,22 @@ std::optional<std::string> placeSelection(std::vector<DisplayRow>& rows,
     if (!rows.empty()) {
         const auto last = static_cast<std::uint32_t>(rows.size() - 1);
         selection.cursor = std::min(selection.cursor, last);
+        // With proxy headings one step may land on another row that takes no
+        // selection (a heading after a separator, or before the first row):
+        // the nearest one that does, the way of the last move first.
+        if (!rows[selection.cursor].selectable()) {
+            const int way = selection.lastMove < 0 ? -1 : 1;
+            for (const int direction : {way, -way}) {
+                std::int64_t at = selection.cursor;
+                while (at >= 0 && at <= last && !rows[static_cast<std::size_t>(at)].selectable()) {
+                    at += direction;
+                }
+                if (at >= 0 && at <= last) {
+                    selection.cursor = static_cast<std::uint32_t>(at);
+                    break;
+                }
+            }
+        }
         for (auto& row : rows) {
             row.selected = false;  // the rows may be those of an earlier pass
         }
@@ -241,20 +303,25 @@ std::optional<std::string> placeSelection(std::vector<DisplayRow>& rows,
     return std::nullopt;
 }
 
-SelectionKey selectionKeyOf(const DisplayRow& row, const ConnectionList& shown) {
+SelectionKey selectionKeyOf(const DisplayRow& row, const ConnectionList& shown,
+                            const std::vector<RowGroup>* groups) {
     if (row.connection < 0) {
         return {};
     }
     const Connection& connection = shown[static_cast<std::size_t>(row.connection)];
-    SelectionKey key{connection.peer, {}};
+    SelectionKey key{connection.peer, {}, {}};
     if (row.url >= 0) {
         key.request = requestKey(connection.urls[static_cast<std::size_t>(row.url)]);
+    }
+    if (groups != nullptr && row.group >= 0) {
+        key.group = (*groups)[static_cast<std::size_t>(row.group)].key;
     }
     return key;
 }
 
 std::optional<std::uint32_t> findSelection(const std::vector<DisplayRow>& rows,
-                                           const ConnectionList& shown, const SelectionKey& key) {
+                                           const ConnectionList& shown, const SelectionKey& key,
+                                           const std::vector<RowGroup>* groups) {
     if (key.peer.empty()) {
         return std::nullopt;
     }
@@ -262,6 +329,10 @@ std::optional<std::uint32_t> findSelection(const std::vector<DisplayRow>& rows,
         const DisplayRow& row = rows[i];
         if (row.url >= 0 || row.connection < 0 ||
             shown[static_cast<std::size_t>(row.connection)].peer != key.peer) {
+            continue;
+        }
+        if (groups != nullptr &&
+            (row.group < 0 || (*groups)[static_cast<std::size_t>(row.group)].key != key.group)) {
             continue;
         }
         if (key.request.empty()) {
@@ -287,8 +358,10 @@ void anchorWindow(const std::vector<DisplayRow>& rows, const Selection& selectio
     }
     const std::size_t cursor = std::min<std::size_t>(selection.cursor, rows.size() - 1);
     const DisplayRow& selected = rows[cursor];
-    const std::int64_t first = selected.line;
-    const std::int64_t below = first + selected.height;
+    // A proxy's heading shows with the first row of its group.
+    const std::int64_t first =
+        cursor > 0 && rows[cursor - 1].heading ? rows[cursor - 1].line : selected.line;
+    const std::int64_t below = static_cast<std::int64_t>(selected.line) + selected.height;
     const std::int64_t height = lines;
     const std::int64_t offset = window.scrollOffset;
     bool anchored = false;
@@ -315,7 +388,7 @@ void anchorWindow(const std::vector<DisplayRow>& rows, const Selection& selectio
     } else if (below - 1 - scroll > height - 3) {
         // As a move down would have it: its last line above the last list
         // row, unless that hides its start.
-        scroll = selected.height >= listHeight ? first - top : below - height + 3;
+        scroll = below - first >= listHeight ? first - top : below - height + 3;
     }
     scroll = std::max<std::int64_t>(scroll, 0);
     if (scroll != offset || anchored || window.firstVisibleRow >= rows.size() ||

@@ -32,7 +32,27 @@ struct DisplayRow {
     // where they are not needed to know the row's height, and get them when
     // they are drawn.
     bool textBuilt = false;
+    // With several proxies: the heading line of a proxy's group, drawn but
+    // never selected; and the group every row belongs to (-1 with one proxy).
+    bool heading = false;
+    std::int32_t group = -1;
+
+    bool selectable() const { return !hidden && !heading; }
 };
+
+// With several proxies the shown connections come in one group per proxy,
+// each under a heading line; toggles and the selection of one proxy's rows
+// are told from another's by the group's key.
+struct RowGroup {
+    std::string heading;    // the heading line's text
+    std::string key;        // the proxy, as "host:port"
+    std::size_t begin = 0;  // the group's connections in the shown list
+    std::size_t end = 0;
+};
+
+// What toggles and the selection know a connection or request by: its own
+// text, after its group's key when there are groups.
+std::string groupedKey(const std::string& groupKey, const std::string& text);
 
 // The selected row as it was last drawn, with a copy of its connection.
 struct SelectedRow {
@@ -55,6 +75,7 @@ struct RowBuildInput {
     const StringList& toggledConnections;
     const StringList& toggledUrls;
     int columns;
+    const std::vector<RowGroup>* groups = nullptr;  // none with one proxy
 };
 
 // The rows for the shown connections (filtered, merged and sorted), the first
@@ -90,12 +111,15 @@ std::optional<std::string> placeSelection(std::vector<DisplayRow>& rows,
 struct SelectionKey {
     std::string peer;
     std::string request;
+    std::string group;  // the proxy's key, with several
     bool operator==(const SelectionKey&) const = default;
 };
-SelectionKey selectionKeyOf(const DisplayRow& row, const ConnectionList& shown);
+SelectionKey selectionKeyOf(const DisplayRow& row, const ConnectionList& shown,
+                            const std::vector<RowGroup>* groups = nullptr);
 // The row of that client or request; none when it is not shown.
 std::optional<std::uint32_t> findSelection(const std::vector<DisplayRow>& rows,
-                                           const ConnectionList& shown, const SelectionKey& key);
+                                           const ConnectionList& shown, const SelectionKey& key,
+                                           const std::vector<RowGroup>* groups = nullptr);
 
 // Which part of the rows the list window shows.
 struct ListWindow {

@@ -3,13 +3,18 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <mutex>
+#include <vector>
 
+#include "app/proxy_list.h"
 #include "screen/curses_surface.h"
 #include "screen/refresh_thread.h"
 #include "screen/screen.h"
@@ -73,16 +78,32 @@ int runInteractive(Options& options) {
     // The frame comes at once, before any reply: "Connecting to ...".
     screen.redraw();
 
-    RefreshThread refresh({&screen, &options});
-    {
-        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
-        screen.onFetchSettingsChanged = [&refresh] { refresh.restart(); };
-    }
+    // One refresh thread per proxy, so that a slow or dead one holds up
+    // only its own figures. A longer list at the "h" prompt adds threads;
+    // a thread whose place the list no longer has waits.
+    std::vector<std::unique_ptr<RefreshThread>> refreshes;
+    const auto addRefreshes = [&](std::size_t count) {
+        SignalsBlocked blocked;  // signals stay with the main thread
+        while (refreshes.size() < count) {
+            refreshes.push_back(std::make_unique<RefreshThread>(
+                RefreshArgument{&screen, &options, refreshes.size()}));
+            refreshes.back()->start();
+        }
+    };
     {
         SignalsBlocked blocked;
         options.resolver.startWorkers();
         options.resolver.mode = Async;
-        refresh.start();
+    }
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.onFetchSettingsChanged = [&] {
+            addRefreshes(proxiesOf(options).size());
+            for (auto& refresh : refreshes) {
+                refresh->restart();
+            }
+        };
+        addRefreshes(proxiesOf(options).size());
     }
     std::string failure;
     try {
@@ -90,10 +111,20 @@ int runInteractive(Options& options) {
     } catch (const std::exception& error) {
         failure = error.what();
     }
-    const bool stopped = refresh.stop();
+    // All asked at once, then each waited for within the same patience.
+    for (auto& refresh : refreshes) {
+        refresh->requestStop();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(900);
+    bool stopped = true;
+    for (auto& refresh : refreshes) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        stopped = refresh->stop(std::max(left, std::chrono::milliseconds(0))) && stopped;
+    }
     screen.endCurses();
     if (!stopped) {
-        // The refresh thread is inside a name lookup that cannot be cut
+        // A refresh thread is inside a name lookup that cannot be cut
         // short; it will draw nothing more, and the process ends without it.
         if (!failure.empty()) {
             std::cerr << failure << "\n";

@@ -2,6 +2,7 @@
 #include <climits>
 #include <mutex>
 
+#include "app/proxy_list.h"
 #include "app/settings_file.h"
 #include "report/value_formatting.h"
 #include "screen/key_codes.h"
@@ -156,6 +157,7 @@ void Screen::prompt(const std::string& text, const std::string& initial,
     }
     if (emptiesList) {
         setConnections({});
+        clearProxies();
         if (applied) {
             // What the top line said was about the proxy as it was.
             clearError();
@@ -203,6 +205,7 @@ void Screen::handleKey(int key) {
                 "Squid host", options.host,
                 [this](const std::string& answer) {
                     if (!answer.empty()) {
+                        parseProxyList(answer, options.port);  // throws what is wrong
                         options.host = answer;
                     }
                 },

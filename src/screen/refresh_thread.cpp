@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "app/proxy_list.h"
 #include "cachemgr/active_requests_query.h"
 #include "screen/screen.h"
 
@@ -26,6 +27,13 @@ RefreshThread::~RefreshThread() {
 
 void RefreshThread::start() {
     thread_ = std::thread(&RefreshThread::run, this);
+}
+
+void RefreshThread::requestStop() {
+    std::lock_guard<std::mutex> guard(lock_);
+    stopping_ = true;
+    cancel_.request();
+    wake_.notify_all();
 }
 
 bool RefreshThread::stop(std::chrono::milliseconds patience) {
@@ -80,14 +88,29 @@ void RefreshThread::run() {
             }
             bool refreshing;
             FetchSettings settings;
+            std::size_t proxies = 0;
+            ProxyAddress address;
             {
                 std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
-                refreshing = options.refreshing;
-                settings = FetchSettings::from(options);
+                const auto list = proxiesOf(options);
+                proxies = list.size();
+                refreshing = options.refreshing && argument_.proxy < proxies;
+                if (argument_.proxy < proxies) {
+                    address = list[argument_.proxy];
+                    settings = FetchSettings::from(options, address);
+                }
                 settings.timeoutMilliseconds = options.timeout > 0
                                                    ? std::int64_t{options.timeout} * 1000
                                                    : defaultTimeoutMilliseconds;
             }
+            // Whether the proxy is still where it was in the list when the
+            // fetch began: the answer of one that left is of no use.
+            const auto stillListed = [&] {
+                const auto list = proxiesOf(options);
+                return argument_.proxy < list.size() && list[argument_.proxy] == address &&
+                       list.size() == proxies;
+            };
+            const bool several = proxies > 1;
             // Requests of another proxy are no reference for current speeds.
             const std::string target = settings.host + " " + std::to_string(settings.port);
             if (target != endpoint) {
@@ -101,20 +124,42 @@ void RefreshThread::run() {
                     if (stopRequested()) {
                         break;
                     }
-                    screen.clearError();
-                    screen.connecting = false;
-                    screen.setTotals(state.totalAverageSpeed, state.totalCurrentSpeed);
-                    screen.setRequestCount(state.requestCount);
-                    screen.setConnections(std::move(list));
+                    if (!stillListed()) {
+                        continue;
+                    }
+                    if (several) {
+                        screen.setProxySample(argument_.proxy, proxies, address.text(),
+                                              std::move(list), state.totalAverageSpeed,
+                                              state.totalCurrentSpeed, state.requestCount);
+                    } else {
+                        screen.clearError();
+                        screen.connecting = false;
+                        screen.setTotals(state.totalAverageSpeed, state.totalCurrentSpeed);
+                        screen.setRequestCount(state.requestCount);
+                        screen.setConnections(std::move(list));
+                    }
                 } catch (const sqstatException& error) {
                     if (stopRequested()) {
                         break;
                     }
+                    bool listed;
                     {
                         std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
-                        screen.connecting = false;
+                        listed = stillListed();
+                        if (listed) {
+                            screen.connecting = false;
+                            if (several) {
+                                screen.setProxyError(argument_.proxy, proxies, address.text(),
+                                                     error.what());
+                            }
+                        }
                     }
-                    screen.setError(error.what());
+                    if (!listed) {
+                        continue;
+                    }
+                    if (!several) {
+                        screen.setError(error.what());
+                    }
                 } catch (const FetchCancelled&) {
                     if (stopRequested()) {
                         break;

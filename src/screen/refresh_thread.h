@@ -20,6 +20,9 @@ class Screen;
 struct RefreshArgument {
     Screen* screen = nullptr;
     Options* options = nullptr;
+    // Which proxy of the options' list the thread fetches; it waits while
+    // the list is shorter.
+    std::size_t proxy = 0;
 };
 
 // Owns the thread and the means to stop it wherever it waits: in the
@@ -40,6 +43,8 @@ class RefreshThread {
     // it is still inside a call that cannot be interrupted (a slow name
     // lookup); it then draws nothing more and ends on its own.
     bool stop(std::chrono::milliseconds patience = std::chrono::milliseconds(900));
+    // Asks it to stop, without waiting: for stopping several at once.
+    void requestStop();
     // Gives up the fetch under way, or the wait, and fetches at once with
     // the settings as they are now: the user changed where or how to fetch.
     void restart();

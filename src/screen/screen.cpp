@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <mutex>
+#include <string_view>
+#include <unordered_set>
 
+#include "app/proxy_list.h"
 #include "cachemgr/manager_connection.h"
+#include "common/saturating.h"
 #include "report/report_lines.h"
 #include "report/value_formatting.h"
 #include "screen/help_text.h"
@@ -89,6 +93,85 @@ void Screen::setConnections(ConnectionList list) {
     ++sampleNumber_;
 }
 
+ProxyView& Screen::proxyView(std::size_t index, std::size_t count, const std::string& name) {
+    proxyViews.resize(count);
+    ProxyView& view = proxyViews[index];
+    if (view.name != name) {
+        view = ProxyView{};  // another proxy at this place of the list
+        view.name = name;
+    }
+    return view;
+}
+
+void Screen::setProxySample(std::size_t index, std::size_t count, const std::string& name,
+                            ConnectionList list, std::int64_t averageSpeed,
+                            std::int64_t currentSpeed, std::int32_t requests) {
+    ProxyView& view = proxyView(index, count, name);
+    view.connections = std::move(list);
+    view.totalAverageSpeed = averageSpeed;
+    view.totalCurrentSpeed = currentSpeed;
+    view.requestCount = requests;
+    view.errorText.clear();
+    view.answered = true;
+    sumProxies();
+}
+
+void Screen::setProxyError(std::size_t index, std::size_t count, const std::string& name,
+                           const std::string& text) {
+    ProxyView& view = proxyView(index, count, name);
+    view.errorText = replaceAll(text, "\n", " ");  // its last good list stays
+    view.answered = true;
+    sumProxies();
+}
+
+void Screen::clearProxies() {
+    proxyViews.clear();
+    sumProxies();
+}
+
+void Screen::sumProxies() {
+    totalAverageSpeed = 0;
+    totalCurrentSpeed = 0;
+    requestCount = 0;
+    errorText.clear();
+    std::unordered_set<std::string_view> clients;
+    for (const auto& view : proxyViews) {
+        totalAverageSpeed = saturatingAdd(totalAverageSpeed, view.totalAverageSpeed);
+        totalCurrentSpeed = saturatingAdd(totalCurrentSpeed, view.totalCurrentSpeed);
+        requestCount = static_cast<std::int32_t>(
+            std::min<std::int64_t>(INT32_MAX, std::int64_t{requestCount} + view.requestCount));
+        if (errorText.empty() && !view.errorText.empty()) {
+            errorText = view.errorText;  // the first failure, as with one proxy
+        }
+        if (view.answered) {
+            connecting = false;
+        }
+        for (const auto& connection : view.connections) {
+            clients.insert(connection.peer);
+        }
+    }
+    activeHosts_ = static_cast<std::int64_t>(clients.size());
+    ++sampleNumber_;
+}
+
+std::string Screen::proxyHeading(const ProxyView& view) const {
+    std::string text = "Proxy " + view.name;
+    if (!view.errorText.empty()) {
+        return text + ": " + view.errorText;
+    }
+    if (!view.answered) {
+        return text + ": connecting";
+    }
+    text += " (active connections: " + formatNumber(view.requestCount) +
+            ", active hosts: " + formatNumber(static_cast<std::int64_t>(view.connections.size()));
+    const std::string speed =
+        speedSummary(options.speedMode, view.totalAverageSpeed, view.totalCurrentSpeed);
+    if (!speed.empty()) {
+        text += ", " + speed;
+    }
+    return text + ")";
+}
+
 Screen::RowKey Screen::rowKey(std::uint32_t top) const {
     return {sampleNumber_,
             top,
@@ -126,8 +209,14 @@ std::string Screen::helpText() const {
 
 void Screen::toggleSelected() {
     StringList& list = selectedRow.row.urlId.empty() ? toggledConnections : toggledUrls;
-    const std::string& key =
-        selectedRow.row.urlId.empty() ? selectedRow.connection.peer : selectedRow.row.urlId;
+    // A URL row's id carries its proxy already; a client's address gets it.
+    const std::size_t group = static_cast<std::size_t>(selectedRow.row.group);
+    const std::string key =
+        !selectedRow.row.urlId.empty()
+            ? selectedRow.row.urlId
+            : groupedKey(selectedRow.row.group >= 0 && group < groups_.size() ? groups_[group].key
+                                                                              : std::string(),
+                         selectedRow.connection.peer);
     if (listContains(list, key)) {
         removeFromList(list, key);
     } else {
@@ -163,8 +252,11 @@ void Screen::drawTopLine() {
         }
     } else {
         if (surface_.moveTo(0, 0)) {
-            surface_.addText((connecting ? "Connecting to " : "Connected to ") +
-                             endpointText(options.host, options.port));
+            std::string proxies;
+            for (const auto& proxy : proxiesOf(options)) {
+                proxies += (proxies.empty() ? "" : ", ") + proxy.text();
+            }
+            surface_.addText((connecting ? "Connecting to " : "Connected to ") + proxies);
         }
         const int column = columns - textLength(programLabel);
         if (column >= 0 && surface_.moveTo(0, column)) {
@@ -208,7 +300,9 @@ void Screen::drawTotals() {
     if (!text.empty()) {
         text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
     }
-    text += "\t\tActive hosts: " + formatNumber(static_cast<std::int64_t>(connections.size()));
+    const std::int64_t hosts =
+        groups_.empty() ? static_cast<std::int64_t>(connections.size()) : activeHosts_;
+    text += "\t\tActive hosts: " + formatNumber(hosts);
     text += "\t\tActive connections: " + formatNumber(requestCount) + "\t\t";
     if (surface_.moveTo(surface_.lines() - 1, 0)) {
         surface_.addText(text);
@@ -253,22 +347,49 @@ void Screen::draw() {
         // at the cursor in the old rows.
         bool follow = cursor == selectionKeyCursor;
         if (!follow && rowsBuilt_ && !rows_.empty()) {
-            selectionKey =
-                selectionKeyOf(rows_[std::min<std::size_t>(cursor, rows_.size() - 1)], shown_);
+            selectionKey = selectionKeyOf(rows_[std::min<std::size_t>(cursor, rows_.size() - 1)],
+                                          shown_, groups_.empty() ? nullptr : &groups_);
             follow = true;
         }
         // Filtered, merged and sorted on a copy: the sample itself stays.
-        shown_ = connections;
-        filterConnections(shown_, options);
-        if (options.compactSameUrls) {
-            compactUrls(shown_);
+        // With several proxies, each proxy's clients in a group of their own.
+        const auto prepare = [this](ConnectionList list) {
+            filterConnections(list, options);
+            if (options.compactSameUrls) {
+                compactUrls(list);
+            }
+            sortConnections(list, options.sortOrder);
+            return list;
+        };
+        groups_.clear();
+        const auto proxies = proxiesOf(options);
+        if (proxies.size() < 2) {
+            shown_ = prepare(connections);
+        } else {
+            // In the order of the list, also for proxies that have not
+            // answered yet.
+            shown_.clear();
+            for (std::size_t i = 0; i < proxies.size(); ++i) {
+                const std::string name = proxies[i].text();
+                ProxyView waiting;
+                waiting.name = name;
+                const ProxyView& view =
+                    i < proxyViews.size() && proxyViews[i].name == name ? proxyViews[i] : waiting;
+                ConnectionList group = prepare(view.connections);
+                const std::size_t begin = shown_.size();
+                shown_.insert(shown_.end(), std::make_move_iterator(group.begin()),
+                              std::make_move_iterator(group.end()));
+                groups_.push_back({proxyHeading(view), name, begin, shown_.size()});
+            }
         }
-        sortConnections(shown_, options.sortOrder);
-        rows_ = buildRows(shown_, top, input, rowOptions);
+        RowBuildInput grouped = input;
+        grouped.groups = groups_.empty() ? nullptr : &groups_;
+        rows_ = buildRows(shown_, top, grouped, rowOptions);
         builtFor_ = std::move(key);
         rowsBuilt_ = true;
         if (follow) {
-            if (const auto followed = findSelection(rows_, shown_, selectionKey)) {
+            if (const auto followed = findSelection(rows_, shown_, selectionKey,
+                                                    groups_.empty() ? nullptr : &groups_)) {
                 cursor = *followed;
             }
         }
@@ -285,7 +406,7 @@ void Screen::draw() {
         setStatus("Failed to find '" + *failedSearch + "'");
     }
     if (!rows.empty()) {
-        selectionKey = selectionKeyOf(rows[cursor], shown);
+        selectionKey = selectionKeyOf(rows[cursor], shown, groups_.empty() ? nullptr : &groups_);
         selectionKeyCursor = cursor;
     }
 
@@ -304,7 +425,9 @@ void Screen::draw() {
         if (drawRows(surface_, rows, window, cursor, top)) {
             const DisplayRow& row = rows[cursor];
             selectedRow.row = row;
-            selectedRow.connection = shown[static_cast<std::size_t>(row.connection)];
+            selectedRow.connection = row.connection >= 0
+                                         ? shown[static_cast<std::size_t>(row.connection)]
+                                         : Connection{};
         }
     }
     surface_.horizontalLine(lines - 2);

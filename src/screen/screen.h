@@ -17,6 +17,17 @@
 
 namespace reqwatch {
 
+// What the screen knows of one proxy among several.
+struct ProxyView {
+    std::string name;            // "host:port"
+    ConnectionList connections;  // of its last good sample
+    std::int64_t totalAverageSpeed = 0;
+    std::int64_t totalCurrentSpeed = 0;
+    std::int32_t requestCount = 0;
+    std::string errorText;  // of its last fetch, when that failed
+    bool answered = false;  // a fetch of it has ended
+};
+
 class Screen {
   public:
     using Clock = std::function<std::time_t()>;
@@ -42,6 +53,16 @@ class Screen {
     void setTotals(std::int64_t averageSpeed, std::int64_t currentSpeed);
     void setRequestCount(std::int32_t count);
     void setConnections(ConnectionList list);
+    // With several proxies: the sample, or the failure, of proxy `index` of
+    // `count` named `name`; the totals, the top line's failure (the first
+    // proxy's that failed) and the counts follow from all of them.
+    void setProxySample(std::size_t index, std::size_t count, const std::string& name,
+                        ConnectionList list, std::int64_t averageSpeed, std::int64_t currentSpeed,
+                        std::int32_t requests);
+    void setProxyError(std::size_t index, std::size_t count, const std::string& name,
+                       const std::string& text);
+    // Forgets every proxy's figures: the proxies changed.
+    void clearProxies();
     // Takes down the status message once its lifetime has passed.
     void expireStatus();
     // The screen lines a text takes at the current width (see the free
@@ -83,6 +104,10 @@ class Screen {
     // Change it only through setConnections, which tells the drawing pass
     // that its rows are out of date.
     ConnectionList connections;
+    // One per proxy while there are several (then `connections` is unused),
+    // at its place in the list once it has answered; empty with one. Change
+    // them through setProxySample and setProxyError.
+    std::vector<ProxyView> proxyViews;
     std::string statusText;
     std::time_t statusTime = 0;
     // No fetch has ended since the start or since the proxy or the password
@@ -149,6 +174,10 @@ class Screen {
     void drawTopLine();
     void drawHelp(std::uint32_t top);
     void drawTotals();
+    ProxyView& proxyView(std::size_t index, std::size_t count, const std::string& name);
+    // The totals, counts and top line failure of several proxies, anew.
+    void sumProxies();
+    std::string proxyHeading(const ProxyView& view) const;
     bool quitSignalled() const { return quitSignal != nullptr && quitSignal->load(); }
     // A prompt that asks for a value and applies it; `apply` runs under the
     // lock and may throw a text, shown as a status message.
@@ -160,7 +189,9 @@ class Screen {
     std::uint64_t sampleNumber_ = 0;  // counts the calls of setConnections
     bool rowsBuilt_ = false;
     RowKey builtFor_;
-    ConnectionList shown_;  // the connections the rows were built from
+    ConnectionList shown_;          // the connections the rows were built from
+    std::vector<RowGroup> groups_;  // of shown_, one per proxy while there are several
+    std::int64_t activeHosts_ = 0;  // client addresses over every proxy
     std::vector<DisplayRow> rows_;
     std::uint32_t helpScrollMax_ = 0;
 };
