@@ -242,7 +242,10 @@ std::optional<std::string> placeSelection(std::vector<DisplayRow>& rows,
                                           const ConnectionList& shown, const Options& rowOptions,
                                           Selection& selection) {
     const auto stepOffSeparator = [&selection] {
-        selection.cursor += selection.lastMove < 0 ? -1 : 1;
+        // Before the first row there is none: the fix-up below looks forward.
+        if (selection.lastMove >= 0 || selection.cursor > 0) {
+            selection.cursor += selection.lastMove < 0 ? -1 : 1;
+        }
     };
     if (selection.searchText.empty()) {
         if (selection.cursor < rows.size() && !rows[selection.cursor].selectable()) {

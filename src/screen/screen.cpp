@@ -420,8 +420,11 @@ void Screen::draw() {
         scrollOffset = window.scrollOffset;
         firstVisibleRow = window.firstVisibleRow;
         // Only the rows on screen need their texts.
-        forEachRowInWindow(rows, window, top, lines,
-                           [&](std::size_t i) { fillRowText(rows[i], shown, input, rowOptions); });
+        RowBuildInput grouped = input;
+        grouped.groups = groups_.empty() ? nullptr : &groups_;
+        forEachRowInWindow(rows, window, top, lines, [&](std::size_t i) {
+            fillRowText(rows[i], shown, grouped, rowOptions);
+        });
         if (drawRows(surface_, rows, window, cursor, top)) {
             const DisplayRow& row = rows[cursor];
             selectedRow.row = row;

@@ -336,6 +336,68 @@ TEST_F(ScreenTest, TheHelpScrollsWhenItDoesNotFit) {
     EXPECT_FALSE(screen.helpScrolls());
 }
 
+TEST_F(ScreenTest, SeveralProxiesEachGetAHeadingAndTheirOwnSelectionToggles) {
+    options.host = "10.9.0.1:3128,10.9.0.2:3128,10.9.0.3:3128";
+    grid.resize(120, 24);
+    const auto wide = [](const std::string& text) {
+        return (text + std::string(120, ' ')).substr(0, 120);
+    };
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        // 10.0.0.2 is a client of the first two proxies.
+        screen.setProxySample(0, 3, "10.9.0.1:3128", twoClients(), 2048, 0, 4);
+        screen.setProxyError(1, 3, "10.9.0.2:3128", "Connection refused\nwhile connecting");
+        screen.setProxySample(2, 3, "10.9.0.3:3128", {twoClients()[1]}, 1024, 0, 2);
+    }
+    draw();
+    EXPECT_THAT(grid.row(0), HasSubstr("Connection refused while connecting"));
+    EXPECT_EQ(grid.row(3), wide("Proxy 10.9.0.1:3128 (active connections: 4, active hosts: 2, "
+                                "average speed: 2.0 KB/s)"));
+    EXPECT_THAT(grid.row(4), StartsWith("  Host: 10.0.0.1"));
+    EXPECT_EQ(grid.reverseText(4).substr(0, 10), "Host: 10.0");  // not the heading
+    EXPECT_EQ(grid.row(12), wide("Proxy 10.9.0.2:3128: Connection refused while connecting"));
+    EXPECT_EQ(grid.row(14), wide("Proxy 10.9.0.3:3128 (active connections: 2, active hosts: 1, "
+                                 "average speed: 1.0 KB/s)"));
+    EXPECT_THAT(grid.row(15), StartsWith("  Host: 10.0.0.2"));
+    // Totals over every proxy; a client of two counts once.
+    EXPECT_EQ(grid.row(23), wide("Average speed: 3.0 KB/s         Active hosts: 2         "
+                                 "Active connections: 6"));
+
+    // Up from the first client goes nowhere; down past a group's end skips
+    // the separator and the next heading.
+    screen.handleKey(keys::Home);
+    draw();
+    EXPECT_EQ(screen.cursor, 1u);
+    EXPECT_EQ(screen.scrollOffset, 0u);
+    EXPECT_EQ(grid.row(3).substr(0, 5), "Proxy");  // the heading shows with its group
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.cursor = 7;  // the last URL of the first proxy
+        screen.lastMove = 1;
+    }
+    draw();
+    screen.handleKey(keys::Down);
+    draw();
+    EXPECT_EQ(screen.selectedRow.connection.peer, "10.0.0.2");
+    EXPECT_THAT(grid.reverseText(15), StartsWith("Host: 10.0.0.2"));
+
+    // ENTER on that client hides its URLs under the third proxy only.
+    screen.handleKey(keys::CarriageReturn);
+    draw();
+    EXPECT_THAT(screen.toggledConnections, ::testing::ElementsAre("10.9.0.3:3128 10.0.0.2"));
+    EXPECT_THAT(grid.row(9), StartsWith("    http://b.example/three"));  // first proxy's, shown
+    EXPECT_EQ(grid.row(16), std::string(120, ' '));                      // third's, hidden
+
+    // A search finds a client under any proxy, from the top.
+    {
+        std::lock_guard<ErrorCheckingMutex> guard(screen.lock);
+        screen.cursor = 0;
+        screen.searchText = "three";
+    }
+    draw();
+    EXPECT_EQ(screen.selectedRow.row.urlId, "10.9.0.1:3128 0x3");
+}
+
 TEST(TinyScreens, EverySizeDrawsWithinItsCells) {
     for (int columns = 1; columns <= 4; ++columns) {
         for (int lines = 1; lines <= 4; ++lines) {

@@ -340,6 +340,39 @@ TEST_F(Terminal, ATerminalThatCannotMoveItsCursorIsRefused) {
     EXPECT_EQ(server.connectionCount(), 0u);
 }
 
+TEST_F(Terminal, SeveralProxiesAHangingOneDelaysNoneOfTheOthers) {
+    server.setReply({cacheManagerReply(twoClientPage())});
+    FakeCacheManager hanging;
+    FakeReply silent;
+    silent.hang = true;
+    hanging.setReply(silent);
+    int refusedPort;
+    {
+        FakeCacheManager closed;
+        refusedPort = closed.port();
+    }
+    const std::string good = "127.0.0.1:" + std::to_string(server.port());
+    const std::string hung = "127.0.0.1:" + std::to_string(hanging.port());
+    const std::string refused = "127.0.0.1:" + std::to_string(refusedPort);
+    start({"-r", "1", "-h", hung + "," + refused + "," + good}, 120, 40);
+    ASSERT_TRUE(terminal->waitForText("Host: 10.0.0.1", 2500ms)) << terminal->screen();
+    const std::string screen = terminal->screen();
+    EXPECT_THAT(screen, HasSubstr("Proxy " + hung + ": connecting"));
+    EXPECT_THAT(screen, HasSubstr("Proxy " + refused + ": Connection refused while connecting to " +
+                                  refused));
+    EXPECT_THAT(screen, HasSubstr("Proxy " + good + " (active connections: 4, active hosts: 2"));
+    EXPECT_THAT(row(0), HasSubstr("Connection refused while connecting to " + refused));
+    EXPECT_THAT(row(39), HasSubstr("Active hosts: 2"));
+    EXPECT_THAT(row(39), HasSubstr("Active connections: 4"));
+    // The good proxy is asked every second (and the time of a fetch) all
+    // the while.
+    const std::size_t asked = server.connectionCount();
+    std::this_thread::sleep_for(3200ms);
+    EXPECT_GE(server.connectionCount(), asked + 2);
+    EXPECT_EQ(hanging.connectionCount(), 1u);
+    quit(1000ms);
+}
+
 TEST_F(Terminal, FaultyRepliesShowTheirMessageOnTheTopLine) {
     FakeReply reset{cacheManagerReply(twoClientPage())};
     reset.reset = true;
