@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "app/command_line.h"
+#include "app/proxy_list.h"
 #include "common/text_helpers.h"
 
 namespace reqwatch {
@@ -88,6 +89,7 @@ const std::vector<Key>& keys() {
              if (value.empty()) {
                  throw std::string("no host given");
              }
+             parseProxyList(value, options.port);  // throws what is wrong with the list
              options.host = value;
          },
          [](const Options& options) { return options.host; }},

@@ -168,6 +168,7 @@ TEST_F(SettingsTest, ABadLineStopsTheProgramNamingFileAndLine) {
         {"brief = maybe", "brief: 'maybe' is not on or off"},
         {"order = random", "order: 'random' is not one of size, current, average, time"},
         {"host =", "host: no host given"},
+        {"host = a,,b", "host: Unknown host - an empty entry in the list"},
         {"pass = secret",
          "a password is not kept in the settings file; name a file that holds it with pass-file"},
     };
