@@ -2,7 +2,9 @@
 // curl downloads among its tests. The derived suite starts them in its
 // startDownloads(); the suite is skipped where squid or curl is missing, and
 // a failed start fails each test with its message after everything started
-// so far has been stopped.
+// so far has been stopped. A suite that starts more has a TearDownTestSuite()
+// of its own, which stops that and then calls this one's; a failed start
+// calls it too.
 #pragma once
 
 #include <exception>
@@ -32,7 +34,7 @@ class SquidSuite : public ::testing::Test {
             Suite::startDownloads();
         } catch (const std::exception& error) {
             setupFailure = error.what();
-            TearDownTestSuite();
+            Suite::TearDownTestSuite();
         }
     }
 
