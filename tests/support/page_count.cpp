@@ -19,6 +19,7 @@ PageCount countPage(const std::string& page) {
                 count.logins.insert(login);
             }
             count.bytesByUri[request.uri] = request.bytes;
+            count.everyRequest.push_back(request);
             if (section.empty()) {
                 ++outside;
             } else {

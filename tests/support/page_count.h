@@ -25,6 +25,8 @@ struct PageCount {
     std::set<std::string> clients;
     std::set<std::string> logins;                    // "-" (none) left out
     std::map<std::string, std::int64_t> bytesByUri;  // out.size of each URI's last block
+    // Every request in the order of the page, in a section or not.
+    std::vector<PageRequest> everyRequest;
     // An SMP Squid's page has a section per worker, from a line "by kidN {"
     // to a line "} by kidN": the requests of each, by the worker's name
     // ("kid1"). Empty for a page without sections.
