@@ -67,7 +67,12 @@ std::vector<ProxyAddress> parseProxyList(const std::string& hosts, std::int32_t 
         throw std::string("Unknown host - an empty entry in the list");
     }
     for (const auto& entry : entries) {
-        list.push_back(parseEntry(entry, defaultPort));
+        const ProxyAddress address = parseEntry(entry, defaultPort);
+        // A proxy watched twice would count its requests twice.
+        if (std::find(list.begin(), list.end(), address) != list.end()) {
+            throw std::string("Unknown host - " + address.text() + " is in the list twice");
+        }
+        list.push_back(address);
     }
     return list;
 }

@@ -194,13 +194,13 @@ bool writeSection(const Options& options, ProxyRun& proxy, std::ostream& out) {
         header.erase(0, 1);  // the line above opens the section
     }
     out << header << "\n";
-    const bool blocks =
-        !options.brief && std::any_of(proxy.connections.begin(), proxy.connections.end(),
-                                      [&options](const Connection& connection) {
-                                          return !isFilteredOut(connection, options);
-                                      });
+    const bool anyClient = std::any_of(
+        proxy.connections.begin(), proxy.connections.end(),
+        [&options](const Connection& connection) { return !isFilteredOut(connection, options); });
     writeOnceReport(options, proxy.connections, out);
-    return blocks;  // every block of the report ends with one
+    // Every block of the report ends with an empty line, and without a client
+    // the line after the summary is the last.
+    return !anyClient || !options.brief;
 }
 
 // The totals over every proxy that answered; a client of several counts once.

@@ -85,6 +85,20 @@ TEST_F(SeveralProxies, TheReportHasASectionPerProxyAndTheTotals) {
                   "KB/s\n\n");
 }
 
+TEST_F(SeveralProxies, AFilterThatMatchesNobodyLeavesOneEmptyLineBetweenSections) {
+    const std::string a = "127.0.0.1:" + std::to_string(first.port());
+    const std::string b = "127.0.0.1:" + std::to_string(second.port());
+    for (const bool brief : {false, true}) {
+        std::vector<std::string> arguments{"--once", "-n", "-u", "nobody", "-h", a + "," + b};
+        if (brief) {
+            arguments.push_back("-b");
+        }
+        const auto result = runReqwatch(arguments);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, "\nProxy " + a + "\n\nProxy " + b + "\n\n\n") << brief;
+    }
+}
+
 TEST_F(SeveralProxies, EveryJsonLineAndEverySeriesCarriesItsProxy) {
     const auto json =
         runReqwatch({"--once", "-n", "--timeout", "1", "--format", "json", "-h", list()});
@@ -143,6 +157,8 @@ TEST(ProxyList, BadEntriesEndBeforeAnyConnection) {
         {"127.0.0.1:", "Unknown port - no port after the host in '127.0.0.1:'\n"},
         {"127.0.0.1:70000", "Unknown port - Port should be from 1 to 65535\n"},
         {"[::1", "Unknown host - '[::1' has no closing bracket\n"},
+        {"127.0.0.1:" + port + ",127.0.0.1",
+         "Unknown host - 127.0.0.1:" + port + " is in the list twice\n"},
     };
     for (const auto& item : cases) {
         const auto result = runReqwatch({"--once", "-p", port, "-h", item.hosts});
