@@ -17,13 +17,17 @@ std::int64_t leadingInteger64(std::string_view text) {
     // The magnitude, which for the lowest value is one more than the highest.
     const std::uint64_t limit =
         static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
+    // Past a tenth of the limit, or at it with a larger last digit, the next
+    // digit overflows; the two are found without a division per digit.
+    const std::uint64_t tenth = limit / 10;
+    const std::uint64_t lastDigit = limit % 10;
     std::uint64_t magnitude = 0;
     for (; i < text.size(); ++i) {
         const auto digit = static_cast<unsigned>(text[i] - '0');
         if (digit > 9) {
             break;
         }
-        if (magnitude > (limit - digit) / 10) {
+        if (magnitude > tenth || (magnitude == tenth && digit > lastDigit)) {
             magnitude = limit;  // too large: the value stops at the limit
             break;
         }
