@@ -415,16 +415,19 @@ bool drawRows(DrawSurface& surface, const std::vector<DisplayRow>& rows, const L
     bool selectedDrawn = false;
     forEachRowInWindow(rows, window, top, surface.lines(), [&](std::size_t i) {
         const DisplayRow& row = rows[i];
-        const std::int64_t screenRow =
+        const std::int64_t firstRow =
             static_cast<std::int64_t>(row.line) - static_cast<std::int64_t>(window.scrollOffset);
+        // Lines above the list area and below it are left out.
+        const std::int64_t hiddenAbove = std::max<std::int64_t>(top - firstRow, 0);
+        const std::int64_t screenRow = firstRow + hiddenAbove;
         if (!surface.moveTo(static_cast<int>(screenRow), 0)) {
             return;
         }
-        // A row taller than the list area shows the lines that fit.
         const auto shownLines = static_cast<std::uint32_t>(
-            std::min<std::int64_t>(row.height, lastListRow - screenRow + 1));
+            std::min<std::int64_t>(row.height - hiddenAbove, lastListRow - screenRow + 1));
         std::string_view text = row.text;
-        if (shownLines < row.height) {
+        text = text.substr(std::min(text.size(), columns * static_cast<std::size_t>(hiddenAbove)));
+        if (shownLines + hiddenAbove < row.height) {
             text = text.substr(0, columns * shownLines);
         }
         surface.addText(text);

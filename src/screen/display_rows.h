@@ -142,7 +142,8 @@ void forEachRowInWindow(const std::vector<DisplayRow>& rows, const ListWindow& w
 
 // Draws the rows in the window, the selected one with its reverse-video bar;
 // true when the selected row was drawn. A row taller than the list area
-// shows as many of its lines as fit.
+// shows as many of its lines as fit, and one that starts above the window
+// the lines that reach into it.
 bool drawRows(DrawSurface& surface, const std::vector<DisplayRow>& rows, const ListWindow& window,
               std::uint32_t cursor, std::uint32_t top);
 
@@ -150,6 +151,20 @@ template <typename Use>
 void forEachRowInWindow(const std::vector<DisplayRow>& rows, const ListWindow& window,
                         std::uint32_t top, int lines, Use&& use) {
     const std::int64_t lastListRow = static_cast<std::int64_t>(lines) - 3;
+    const std::int64_t windowTop = static_cast<std::int64_t>(window.scrollOffset) + top;
+    // A tall row that starts above the window shows its lines that reach into it.
+    for (std::size_t back = window.firstVisibleRow; back > 0 && back + 2 > window.firstVisibleRow;
+         --back) {
+        const DisplayRow& row = rows[back - 1];
+        if (row.hidden) {
+            continue;
+        }
+        if (row.line < windowTop && row.line + row.height > windowTop &&
+            windowTop <= lastListRow + window.scrollOffset) {
+            use(back - 1);
+        }
+        break;
+    }
     bool first = true;
     for (std::size_t i = window.firstVisibleRow; i < rows.size(); ++i) {
         const DisplayRow& row = rows[i];

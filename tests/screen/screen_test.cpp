@@ -283,6 +283,8 @@ TEST_F(ScreenTest, ARowTallerThanTheListShowsWhatFitsAndTheRestStaysReachable) {
     draw();
     EXPECT_THAT(grid.text(), HasSubstr("    http://a.example/two"));
     EXPECT_EQ(screen.selectedRow.row.urlId, "0x2");
+    // Above it, the lines of the tall row that reach into the window.
+    EXPECT_EQ(grid.row(3), std::string(80, 'x'));
 }
 
 TEST_F(ScreenTest, TheSelectionFollowsItsRequestWhenTheRowsChange) {
