@@ -5,6 +5,7 @@
 
 #include <sstream>
 
+#include "parsed_command_line.h"
 #include "support/process.h"
 
 namespace reqwatch {
@@ -59,28 +60,6 @@ std::string expectedUsage(const std::string& invokedAs) {
            " '~/.config/reqwatch/config';"
            "\n\t--no-config                  - start with the built-in settings."
            "\n";
-}
-
-// Parses in process; returns the exit status the command line asked for, or
-// -1 when the run would go on.
-struct Parsed {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-Parsed parse(Options& options, std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "reqwatch");
-    std::vector<char*> argv;
-    for (auto& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    std::ostringstream out;
-    std::ostringstream err;
-    const auto status =
-        parseCommandLine(static_cast<int>(arguments.size()), argv.data(), options, out, err);
-    return {status.value_or(-1), out.str(), err.str()};
 }
 
 TEST(CommandLine, DefaultsWithoutArguments) {

@@ -12,6 +12,7 @@
 
 #include "app/command_line.h"
 #include "app/settings_file.h"
+#include "parsed_command_line.h"
 #include "support/fake_cache_manager.h"
 #include "support/process.h"
 #include "support/temporary_folder.h"
@@ -22,25 +23,6 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testsupport::TemporaryFolder;
-
-struct Parsed {
-    int status = -1;  // -1: the run goes on
-    std::string err;
-};
-
-Parsed parse(Options& options, std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "reqwatch");
-    std::vector<char*> argv;
-    for (auto& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    std::ostringstream out;
-    std::ostringstream err;
-    const auto status =
-        parseCommandLine(static_cast<int>(arguments.size()), argv.data(), options, out, err);
-    return {status ? *status : -1, err.str()};
-}
 
 // A home of the test's own: the default settings file lies in it.
 class SettingsTest : public ::testing::Test {
