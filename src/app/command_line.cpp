@@ -72,11 +72,8 @@ constexpr const char* shortOptions =
 }  // namespace
 
 std::int32_t parsePort(const std::string& text) {
-    const std::int64_t port = parseInteger(text);
-    if (port < 1 || port > 65535) {
-        throw std::string("Port should be from 1 to 65535");
-    }
-    return static_cast<std::int32_t>(port);
+    return static_cast<std::int32_t>(
+        parseBoundedInteger(text, 1, 65535, "Port should be from 1 to 65535"));
 }
 
 void printUsage(const std::string& invokedAs, std::ostream& out) {
@@ -244,12 +241,9 @@ std::optional<int> parseCommandLine(int argc, char** argv, Options& options, std
             case 'H':
                 options.hosts = splitString(optarg, ",");
                 break;
-            case 'u': {
-                std::string users = optarg;
-                toLowerCase(users);
-                options.users = splitString(users, ",");
+            case 'u':
+                options.users = splitLogins(optarg);
                 break;
-            }
             case 'b':
                 options.brief = true;
                 break;

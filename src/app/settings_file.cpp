@@ -39,12 +39,9 @@ bool onOff(const std::string& value) {
     throw std::string("'" + value + "' is not on or off");
 }
 
+// Throws the conversion's own text, or `range`.
 std::int32_t number(const std::string& value, std::int64_t least, const std::string& range) {
-    const std::int64_t parsed = parseInteger(value);  // throws its own text
-    if (parsed < least || parsed > INT32_MAX) {
-        throw range;
-    }
-    return static_cast<std::int32_t>(parsed);
+    return static_cast<std::int32_t>(parseBoundedInteger(value, least, INT32_MAX, range));
 }
 
 template <typename Enumeration>
@@ -121,11 +118,7 @@ const std::vector<Key>& keys() {
          },
          [](const Options& options) { return joinStrings(options.hosts, ","); }},
         {"users",
-         [](const std::string& value, Options& options) {
-             std::string users = value;
-             toLowerCase(users);
-             options.users = splitString(users, ",");
-         },
+         [](const std::string& value, Options& options) { options.users = splitLogins(value); },
          [](const Options& options) { return joinStrings(options.users, ","); }},
         {"brief", [](const std::string& value, Options& options) { options.brief = onOff(value); },
          [](const Options& options) { return onOffText(options.brief); }},

@@ -12,6 +12,7 @@
 #include "cachemgr/exceptions.h"
 #include "common/number_conversion.h"
 #include "common/saturating.h"
+#include "common/text_helpers.h"
 
 namespace reqwatch {
 
@@ -121,20 +122,23 @@ std::int64_t PreviousEntries::findItem(std::string_view id, std::int32_t worker,
     });
 }
 
-const UrlEntry* PreviousEntries::find(std::string_view id, std::int32_t worker) const {
+const PreviousEntries::Item* PreviousEntries::itemOf(std::string_view id,
+                                                     std::int32_t worker) const {
     if (byId_.empty()) {
         return nullptr;  // the first sample: nothing to look up
     }
     const std::int64_t position = findItem(id, worker, hashOf(id, worker));
-    return position < 0 ? nullptr : items_[static_cast<std::size_t>(position)].entry;
+    return position < 0 ? nullptr : &items_[static_cast<std::size_t>(position)];
+}
+
+const UrlEntry* PreviousEntries::find(std::string_view id, std::int32_t worker) const {
+    const Item* item = itemOf(id, worker);
+    return item != nullptr ? item->entry : nullptr;
 }
 
 std::int64_t PreviousEntries::sizeOf(std::string_view id, std::int32_t worker) const {
-    if (byId_.empty()) {
-        return 0;
-    }
-    const std::int64_t position = findItem(id, worker, hashOf(id, worker));
-    return position < 0 ? 0 : items_[static_cast<std::size_t>(position)].size;
+    const Item* item = itemOf(id, worker);
+    return item != nullptr ? item->size : 0;
 }
 
 UrlEntry findPreviousEntry(const PreviousEntries& previous, std::string_view id,
@@ -215,8 +219,7 @@ bool equalsLowered(std::string_view lowered, std::string_view text) {
         return false;
     }
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (lowered[i] != (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c)) {
+        if (lowered[i] != lowerCaseCharacter(text[i])) {
             return false;
         }
     }

@@ -41,6 +41,7 @@ class PreviousEntries {
         std::int32_t worker;
         const UrlEntry* entry;
     };
+    const Item* itemOf(std::string_view id, std::int32_t worker) const;
     std::vector<Item> items_;
     FlatTextIndex byId_;
 };

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/text_helpers.h"
+
 namespace reqwatch {
 
 namespace {
@@ -48,8 +50,7 @@ std::string_view TextArena::storeLowerCase(std::string_view text) {
     }
     char* copy = allocate(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        copy[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        copy[i] = lowerCaseCharacter(text[i]);
     }
     return {copy, text.size()};
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <utility>
 
 namespace reqwatch {
 
@@ -45,12 +46,24 @@ std::int64_t parseInteger(const std::string& text) {
     return value;
 }
 
+std::int64_t parseBoundedInteger(const std::string& text, std::int64_t least, std::int64_t most,
+                                 const std::string& outOfRange) {
+    const std::int64_t value = parseInteger(text);
+    if (value < least || value > most) {
+        throw outOfRange;
+    }
+    return value;
+}
+
 void toLowerCase(std::string& text) {
     for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+        c = lowerCaseCharacter(c);
     }
+}
+
+StringList splitLogins(std::string text) {
+    toLowerCase(text);
+    return splitString(std::move(text), ",");
 }
 
 std::string joinStrings(const StringList& list, const std::string& separator) {

@@ -23,8 +23,21 @@ StringList splitString(std::string text, const std::string& delimiters);
 // when characters follow the number.
 std::int64_t parseInteger(const std::string& text);
 
+// As parseInteger, and throws `outOfRange` when the value is below `least` or
+// above `most`.
+std::int64_t parseBoundedInteger(const std::string& text, std::int64_t least, std::int64_t most,
+                                 const std::string& outOfRange);
+
+// The 26 ASCII capitals lower-cased; every other byte stays.
+constexpr char lowerCaseCharacter(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 // Lower-cases the 26 ASCII capitals in place; every other byte stays.
 void toLowerCase(std::string& text);
+
+// A comma-separated list of logins, lower-cased, as they are compared.
+StringList splitLogins(std::string text);
 
 std::string joinStrings(const StringList& list, const std::string& separator);
 

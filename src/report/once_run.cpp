@@ -36,6 +36,10 @@ void writeOnceReport(const Options& options, ConnectionList& connections, std::o
     constexpr std::size_t block = 64 * 1024;
     std::string report;
     report.reserve(2 * block);
+    const auto write = [&report, &out] {
+        out.write(report.data(), static_cast<std::streamsize>(report.size()));
+        report.clear();
+    };
     for (const auto& connection : connections) {
         if (isFilteredOut(connection, options)) {
             continue;
@@ -47,18 +51,16 @@ void writeOnceReport(const Options& options, ConnectionList& connections, std::o
                 appendUrlLine(report, options, connection, url);
                 report += '\n';
                 if (report.size() >= block) {
-                    out.write(report.data(), static_cast<std::streamsize>(report.size()));
-                    report.clear();
+                    write();
                 }
             }
             report += '\n';
         }
         if (report.size() >= block) {
-            out.write(report.data(), static_cast<std::streamsize>(report.size()));
-            report.clear();
+            write();
         }
     }
-    out.write(report.data(), static_cast<std::streamsize>(report.size()));
+    write();
 }
 
 std::string onceReport(const Options& options, ConnectionList& connections) {
@@ -228,30 +230,8 @@ void writeTotals(const Options& options, const std::vector<ProxyRun>& proxies, b
     }
 }
 
+// Every proxy that answered; with one proxy, that one has.
 void printSamples(Options& options, std::vector<ProxyRun>& proxies, std::ostream& out) {
-    if (proxies.size() == 1) {
-        ProxyRun& proxy = proxies.front();
-        switch (options.format) {
-            case JsonFormat:
-                writeJsonSample(summaryOf(proxy, options), options, proxy.connections, out);
-                break;
-            case OpenMetricsFormat:
-                writeOpenMetricsSample({{summaryOf(proxy, options), &proxy.connections}}, options,
-                                       out);
-                break;
-            case ReportFormat:
-                out << headerLine(options, proxy.state.requestCount,
-                                  static_cast<std::int64_t>(proxy.connections.size()),
-                                  proxy.state.totalAverageSpeed)
-                    << "\n";
-                out.flush();
-                writeOnceReport(options, proxy.connections, out);
-                out << "\n";
-                break;
-        }
-        out.flush();
-        return;
-    }
     switch (options.format) {
         case JsonFormat:
             for (auto& proxy : proxies) {
@@ -270,6 +250,17 @@ void printSamples(Options& options, std::vector<ProxyRun>& proxies, std::ostream
             break;
         }
         case ReportFormat: {
+            if (proxies.size() == 1) {
+                ProxyRun& proxy = proxies.front();
+                out << headerLine(options, proxy.state.requestCount,
+                                  static_cast<std::int64_t>(proxy.connections.size()),
+                                  proxy.state.totalAverageSpeed)
+                    << "\n";
+                out.flush();
+                writeOnceReport(options, proxy.connections, out);
+                out << "\n";
+                break;
+            }
             // One empty line between sections, as between the blocks of one.
             bool afterBlank = false;
             for (auto& proxy : proxies) {

@@ -256,13 +256,7 @@ void Screen::handleKey(int key) {
         case 'u':
             prompt(
                 "Users to show", joinStrings(options.users, ","),
-                [this](const std::string& answer) {
-                    // Logins are compared lower-cased, as the command line takes them.
-                    std::string users = answer;
-                    toLowerCase(users);
-                    options.users = splitString(users, ",");
-                },
-                false);
+                [this](const std::string& answer) { options.users = splitLogins(answer); }, false);
             return;
         case '/':
             prompt(

@@ -65,12 +65,9 @@ void Screen::clearError() {
 }
 
 void Screen::setStatus(const std::string& text) {
-    if (!errorText.empty()) {
-        return;
+    if (errorText.empty()) {
+        showStatus(text);
     }
-    statusText = text;
-    statusTime = now();
-    options.messageVisible = true;
 }
 
 void Screen::showStatus(const std::string& text) {
@@ -339,7 +336,7 @@ void Screen::draw() {
     }
     const auto top = static_cast<std::uint32_t>(y);
 
-    const RowBuildInput input{options, toggledConnections, toggledUrls, surface_.columns()};
+    RowBuildInput input{options, toggledConnections, toggledUrls, surface_.columns()};
     RowKey key = rowKey(top);
     if (!rowsBuilt_ || !(key == builtFor_)) {
         // The selection follows its client or request into the new rows; a
@@ -348,7 +345,7 @@ void Screen::draw() {
         bool follow = cursor == selectionKeyCursor;
         if (!follow && rowsBuilt_ && !rows_.empty()) {
             selectionKey = selectionKeyOf(rows_[std::min<std::size_t>(cursor, rows_.size() - 1)],
-                                          shown_, groups_.empty() ? nullptr : &groups_);
+                                          shown_, groupsOrNone());
             follow = true;
         }
         // Filtered, merged and sorted on a copy: the sample itself stays.
@@ -382,14 +379,12 @@ void Screen::draw() {
                 groups_.push_back({proxyHeading(view), name, begin, shown_.size()});
             }
         }
-        RowBuildInput grouped = input;
-        grouped.groups = groups_.empty() ? nullptr : &groups_;
-        rows_ = buildRows(shown_, top, grouped, rowOptions);
+        input.groups = groupsOrNone();
+        rows_ = buildRows(shown_, top, input, rowOptions);
         builtFor_ = std::move(key);
         rowsBuilt_ = true;
         if (follow) {
-            if (const auto followed = findSelection(rows_, shown_, selectionKey,
-                                                    groups_.empty() ? nullptr : &groups_)) {
+            if (const auto followed = findSelection(rows_, shown_, selectionKey, groupsOrNone())) {
                 cursor = *followed;
             }
         }
@@ -406,7 +401,7 @@ void Screen::draw() {
         setStatus("Failed to find '" + *failedSearch + "'");
     }
     if (!rows.empty()) {
-        selectionKey = selectionKeyOf(rows[cursor], shown, groups_.empty() ? nullptr : &groups_);
+        selectionKey = selectionKeyOf(rows[cursor], shown, groupsOrNone());
         selectionKeyCursor = cursor;
     }
 
@@ -420,11 +415,9 @@ void Screen::draw() {
         scrollOffset = window.scrollOffset;
         firstVisibleRow = window.firstVisibleRow;
         // Only the rows on screen need their texts.
-        RowBuildInput grouped = input;
-        grouped.groups = groups_.empty() ? nullptr : &groups_;
-        forEachRowInWindow(rows, window, top, lines, [&](std::size_t i) {
-            fillRowText(rows[i], shown, grouped, rowOptions);
-        });
+        input.groups = groupsOrNone();
+        forEachRowInWindow(rows, window, top, lines,
+                           [&](std::size_t i) { fillRowText(rows[i], shown, input, rowOptions); });
         if (drawRows(surface_, rows, window, cursor, top)) {
             const DisplayRow& row = rows[cursor];
             selectedRow.row = row;

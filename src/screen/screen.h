@@ -191,6 +191,9 @@ class Screen {
     RowKey builtFor_;
     ConnectionList shown_;          // the connections the rows were built from
     std::vector<RowGroup> groups_;  // of shown_, one per proxy while there are several
+    const std::vector<RowGroup>* groupsOrNone() const {
+        return groups_.empty() ? nullptr : &groups_;
+    }
     std::int64_t activeHosts_ = 0;  // client addresses over every proxy
     std::vector<DisplayRow> rows_;
     std::uint32_t helpScrollMax_ = 0;
